@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Results of Load and Save. 0 is success; the negative codes say what failed,
+// and GetFailureReason() says why in one sentence.
+inline constexpr int kPictureOk = 0;
+inline constexpr int kPictureAlreadyLoaded = -1; // Load on a loaded object; Save with no image
+inline constexpr int kPictureCannotCreate = -2;  // the image object could not be created (file unreadable)
+inline constexpr int kPictureNotSupported = -3;  // not a picture of this kind, malformed or unsupported
+inline constexpr int kPictureWriteFailed = -4;   // the output file could not be written
+
+// A carrier picture: a BMP or JPEG file whose pixels can hold a secret-data
+// container. The picture knows where container bytes live in its format; the
+// password, the check and the cipher stay with the caller, which works directly
+// in the container buffer through GetDataBuffer.
+class CCarrierPicture {
+public:
+    virtual ~CCarrierPicture() = default;
+
+    virtual int HasSecretData() const { return m_bHasSecret; }
+    virtual std::uint32_t GetDataSpace() const { return m_dataSpace; }
+    virtual int Load(const std::string& path) { (void)path; return kPictureOk; }
+    virtual void MarkSecret() {}
+    virtual int Save(const std::string& path) { (void)path; return kPictureOk; }
+    // Byte 16 of the container buffer: the length word, then the message area.
+    virtual std::uint8_t* GetDataBuffer() { return nullptr; }
+    virtual const std::string& GetResultPage() const { return m_strResultPage; }
+    virtual const std::string& GetReportPage() const { return m_strReportPage; }
+    virtual void SetPasswordDigest(const std::uint8_t* digest) { (void)digest; }
+    virtual void GetPasswordDigest(std::uint8_t* digest) const { (void)digest; }
+    virtual void SetReportTemplate(const std::string& path) { m_strReportTemplate = path; }
+    virtual void SetResultTemplate(const std::string& path) { m_strResultTemplate = path; }
+
+    // True once Load has succeeded; the container operations need it.
+    virtual bool IsLoaded() const { return false; }
+    // Why the last Load or Save failed; empty after a success.
+    const std::string& GetFailureReason() const { return m_strFailure; }
+
+protected:
+    int m_bHasSecret = 0;
+    std::uint32_t m_dataSpace = 0;
+    std::string m_strResultPage;
+    std::string m_strReportPage;
+    std::string m_strReportTemplate;
+    std::string m_strResultTemplate;
+    std::string m_strFailure;
+};

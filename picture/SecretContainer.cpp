@@ -1,0 +1,101 @@
+#include "SecretContainer.h"
+
+#include "Log.h"
+#include "PasswordKey.h"
+#include "StringTable.h"
+#include "UnitCipher.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+bool StartsWithContainerMagic(const std::uint8_t* buffer, std::size_t length)
+{
+    return buffer != nullptr && length >= 3 && std::memcmp(buffer, kContainerMagic, 3) == 0;
+}
+
+std::string DescribeContainerStatus(ContainerStatus status, std::uint32_t dataSpace)
+{
+    switch (status) {
+    case ContainerStatus::Ok:
+        return {};
+    case ContainerStatus::NotLoaded:
+        return "No picture is loaded.";
+    case ContainerStatus::PasswordTooLong:
+        return FormatText("The password is too long: at most %zu bytes are allowed.", kMaxPasswordLength);
+    case ContainerStatus::MessageHasZeroByte:
+        return "The message contains a zero byte, which cannot be hidden.";
+    case ContainerStatus::MessageTooLong:
+        if (dataSpace == 0)
+            return "The picture is too small to hold a message.";
+        return FormatText("The message is too long: this picture holds at most %zu bytes.",
+                          MaxMessageLength(dataSpace));
+    case ContainerStatus::NoSecretData:
+        return "The picture carries no secret data.";
+    case ContainerStatus::WrongPassword:
+        return LoadResString(139);
+    }
+    return {};
+}
+
+ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view password, std::string_view message)
+{
+    if (!picture.IsLoaded() || picture.GetDataBuffer() == nullptr)
+        return ContainerStatus::NotLoaded;
+    if (password.size() > kMaxPasswordLength)
+        return ContainerStatus::PasswordTooLong;
+    if (message.find('\0') != std::string_view::npos)
+        return ContainerStatus::MessageHasZeroByte;
+    const std::uint32_t dataSpace = picture.GetDataSpace();
+    if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace)
+        return ContainerStatus::MessageTooLong;
+
+    const PasswordCheck check = MakePasswordCheck(password);
+    picture.SetPasswordDigest(check.data());
+    WriteLog(127);
+    std::uint8_t* area = picture.GetDataBuffer();
+    const CUnitCipher cipher(MakeCipherKey(password));
+
+    std::memset(area, 0, std::size_t(dataSpace) + 4);
+    const std::uint32_t lengthWord = std::uint32_t(message.size() + 1);
+    for (int i = 0; i < 4; ++i)
+        area[i] = std::uint8_t(lengthWord >> (8 * i));
+
+    std::vector<std::uint8_t> plain(CipheredLength(message.size()), 0);
+    WriteLog(130);
+    std::memcpy(plain.data(), message.data(), message.size());
+    for (std::size_t unit = 0; unit < plain.size(); unit += kCipherUnitLength)
+        cipher.Encrypt(plain.data() + unit, area + 4 + unit);
+    WriteLog(131);
+    picture.MarkSecret();
+    return ContainerStatus::Ok;
+}
+
+ContainerStatus ReadContainer(CCarrierPicture& picture, std::string_view password, std::string& message)
+{
+    if (!picture.IsLoaded() || picture.GetDataBuffer() == nullptr)
+        return ContainerStatus::NotLoaded;
+    if (!picture.HasSecretData())
+        return ContainerStatus::NoSecretData;
+    if (password.size() > kMaxPasswordLength)
+        return ContainerStatus::PasswordTooLong;
+
+    std::uint8_t stored[kPasswordCheckLength];
+    picture.GetPasswordDigest(stored);
+    const PasswordCheck check = MakePasswordCheck(password);
+    if (!std::equal(check.begin(), check.end(), stored))
+        return ContainerStatus::WrongPassword;
+
+    WriteLog(127);
+    const std::uint8_t* area = picture.GetDataBuffer() + 4;
+    const CUnitCipher cipher(MakeCipherKey(password));
+    const std::uint32_t dataSpace = picture.GetDataSpace();
+    std::vector<std::uint8_t> plain(dataSpace, 0);
+    WriteLog(128);
+    for (std::size_t unit = 0; unit + kCipherUnitLength <= plain.size(); unit += kCipherUnitLength)
+        cipher.Decrypt(area + unit, plain.data() + unit);
+    WriteLog(129);
+    const auto end = std::find(plain.begin(), plain.end(), std::uint8_t(0));
+    message.assign(plain.begin(), end);
+    return ContainerStatus::Ok;
+}

@@ -1,0 +1,103 @@
+#include "StringTable.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <iterator>
+
+namespace {
+
+struct StringEntry {
+    unsigned id;
+    const char* text;
+};
+
+// Sorted by number. Log texts end with a line break where the log window
+// should start a new line after them; 120 deliberately has none.
+constexpr StringEntry kStrings[] = {
+    {101, "&About Veilmark..."},
+    {102, "This picture contains secret message.\r\nYou have to enter correct password to see that message."},
+    {103, "Please enter a password.\r\nThe message will be encrypted with the password you now enter."},
+    {104, "Finding 'Start Of Image'.\r\n"},
+    {105, "Finding 'Restart Interval'.\r\n"},
+    {106, "Finding 'Start Of Scan'.\r\n"},
+    {107, "Finding 'Huffman Table'.\r\n"},
+    {108, "Finding 'Quantization Table'.\r\n"},
+    {109, "Finding 'Start Of Frame'.\r\n"},
+    {111, "Start Reading Secret Data.\r\n"},
+    {112, "Converting YUV color to RGB.\r\n"},
+    {113, "END Reading Secret Data.\r\n"},
+    {114, "Initialize Huffman Table.\r\n"},
+    {115, "Put Start of Image.\r\n"},
+    {116, "Put Qunatization table.\r\n"},
+    {117, "Put Huffman Table.\r\n"},
+    {118, "Put Start of frame.\r\n"},
+    {119, "Put Start of scan header.\r\n"},
+    {120, "Convert RGB color model to YUV model."},
+    {121, "Level shifting.\r\n"},
+    {122, "DCT and quatization.\r\n"},
+    {123, "Huffman code encoding.\r\n"},
+    {124, "Encoding finished.\r\n"},
+    {125, "Reading 'Secrect Data' from picture.\r\n"},
+    {126, "Saving 'Secret Data' into picture.\r\n"},
+    {127, "Generate the 'Key'.\r\n"},
+    {128, "Decryption Start.\r\n"},
+    {129, "Decryption End.\r\n"},
+    {130, "Encryption Start.\r\n"},
+    {131, "Ecryption End.\r\n"},
+    {138, "Save finished"},
+    {139, "Wrong password"},
+    {140, "file open error"},
+    {142, "Already Opened.\r\n\r\nClose current picture and load new one?"},
+    {143, "Do you really want to exit?"},
+    {144, "This is not a BMP file"},
+};
+
+static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
+                             [](const StringEntry& a, const StringEntry& b) { return a.id < b.id; }),
+              "the string table must stay sorted by number");
+
+constexpr std::size_t kTextLimit = 1024;
+
+std::string FormatV(const char* format, va_list args)
+{
+    char buffer[kTextLimit];
+    const int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (written < 0)
+        return {};
+    return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(written), kTextLimit - 1));
+}
+
+} // namespace
+
+std::string LoadResString(unsigned id)
+{
+    const auto* end = std::end(kStrings);
+    const auto* found = std::lower_bound(std::begin(kStrings), end, id,
+                                         [](const StringEntry& entry, unsigned key) { return entry.id < key; });
+    if (found == end || found->id != id)
+        return {};
+    std::string text = found->text;
+    if (text.size() > kTextLimit - 1)
+        text.resize(kTextLimit - 1);
+    return text;
+}
+
+std::string FormatResString(unsigned id, ...)
+{
+    const std::string format = LoadResString(id);
+    va_list args;
+    va_start(args, id);
+    std::string text = FormatV(format.c_str(), args);
+    va_end(args);
+    return text;
+}
+
+std::string FormatText(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    return text;
+}
