@@ -1,0 +1,35 @@
+#include "PictureFactory.h"
+
+#include "BmpPicture.h"
+
+std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind)
+{
+    switch (kind) {
+    case PictureKind::Bmp:
+        return std::make_unique<CBmpPicture>();
+    case PictureKind::Jpeg:
+    case PictureKind::Unknown:
+        break;
+    }
+    return nullptr;
+}
+
+std::string UnsupportedPictureReason(PictureKind kind)
+{
+    switch (kind) {
+    case PictureKind::Jpeg:
+        return "JPEG pictures are not supported yet";
+    case PictureKind::Unknown:
+        return "Unknown picture type: the file name must end in .bmp, .jpg or .jpeg";
+    case PictureKind::Bmp:
+        break;
+    }
+    return {};
+}
+
+std::string WhyCannotHide(const CCarrierPicture& picture)
+{
+    if (const auto* bitmap = dynamic_cast<const CBmpPicture*>(&picture))
+        return bitmap->WhyCannotHide();
+    return {};
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "CarrierPicture.h"
+#include "PictureKind.h"
+
+#include <memory>
+#include <string>
+
+// A fresh, unloaded picture object of the given kind; nullptr for a kind this
+// tool cannot open.
+std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind);
+
+// Why CreatePicture gives no object for `kind`, in one sentence.
+std::string UnsupportedPictureReason(PictureKind kind);
+
+// Why the loaded picture cannot take a hidden message although it loaded
+// (empty when it can).
+std::string WhyCannotHide(const CCarrierPicture& picture);

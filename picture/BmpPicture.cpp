@@ -1,0 +1,160 @@
+#include "BmpPicture.h"
+
+#include "Log.h"
+#include "ReportPage.h"
+#include "SecretContainer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr std::uint32_t kCompressionRle8 = 1;
+constexpr std::uint32_t kCompressionRle4 = 2;
+
+} // namespace
+
+CBmpPicture::~CBmpPicture()
+{
+    // Same order as a release of the picture: image, container, page texts.
+    m_pDib.reset();
+    m_container.clear();
+    m_strReportPage.clear();
+    m_strResultPage.clear();
+}
+
+int CBmpPicture::Fail(int code, std::string reason)
+{
+    m_strFailure = std::move(reason);
+    return code;
+}
+
+int CBmpPicture::Load(const std::string& path)
+{
+    if (IsLoaded())
+        return Fail(kPictureAlreadyLoaded, "A picture is already loaded");
+    auto dib = std::make_unique<CDibImage>();
+    if (!dib->Load(path)) {
+        if (dib->GetFailure() == DibFailure::CannotRead)
+            return Fail(kPictureCannotCreate, "The file cannot be read: " + dib->GetFailureReason());
+        return Fail(kPictureNotSupported, dib->GetFailureReason());
+    }
+    return FinishLoad(std::move(dib), path);
+}
+
+int CBmpPicture::LoadFromBytes(std::vector<std::uint8_t> file, const std::string& path)
+{
+    if (IsLoaded())
+        return Fail(kPictureAlreadyLoaded, "A picture is already loaded");
+    auto dib = std::make_unique<CDibImage>();
+    if (!dib->LoadFromBytes(std::move(file)))
+        return Fail(kPictureNotSupported, dib->GetFailureReason());
+    return FinishLoad(std::move(dib), path);
+}
+
+int CBmpPicture::FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& path)
+{
+    const std::uint32_t compression = dib->GetCompression();
+    m_bCompressed = compression == kCompressionRle8 || compression == kCompressionRle4 ? 1 : 0;
+    m_mode = HidingModeForBitCount(dib->GetBitsPerPixel());
+    m_capacity = CarrierCapacity(m_mode, dib->GetPixelDataLength());
+
+    m_container.assign(std::max(m_capacity, kContainerOverhead), 0);
+    WriteLog(125);
+    ExtractContainer(m_mode, {dib->GetPixelData(), dib->GetPixelDataLength()}, {m_container.data(), m_capacity});
+    m_pDib = std::move(dib);
+
+    m_bHasSecret = StartsWithContainerMagic(m_container.data(), m_capacity) ? 1 : 0;
+    // The hiding modes address stored bytes, which in a run-length encoded
+    // bitmap are run codes: writing there would corrupt the picture. Such a
+    // bitmap is shown and can be revealed from, but offers no data space, so
+    // no message is ever accepted for it (and Save refuses it).
+    m_dataSpace = m_bCompressed ? 0 : DataSpaceForCapacity(std::uint32_t(m_capacity));
+
+    BmpReportValues values;
+    values.path = path;
+    values.width = GetWidth();
+    values.height = GetHeight();
+    values.colorCount = GetColorCount();
+    values.bitsPerPixel = GetBitsPerPixel();
+    values.compressed = IsCompressed();
+    values.dataSpace = m_dataSpace;
+    values.secret = m_bHasSecret != 0;
+    m_strReportPage = BuildBmpReportPage(m_strReportTemplate, values);
+    m_strFailure.clear();
+    return kPictureOk;
+}
+
+int CBmpPicture::Save(const std::string& path)
+{
+    if (!IsLoaded())
+        return Fail(kPictureAlreadyLoaded, "No picture is loaded");
+    if (std::string refusal = WhyCannotHide(); !refusal.empty())
+        return Fail(kPictureNotSupported, std::move(refusal));
+
+    WriteLog(126);
+    EmbedContainer(m_mode, {m_pDib->GetPixelData(), m_pDib->GetPixelDataLength()}, {m_container.data(), m_capacity});
+    std::string error;
+    if (!m_pDib->Save(path, error))
+        return Fail(kPictureWriteFailed, "The file cannot be written: " + error);
+    m_strResultPage = BuildResultPage(m_strResultTemplate, path);
+    m_strFailure.clear();
+    return kPictureOk;
+}
+
+std::string CBmpPicture::WhyCannotHide() const
+{
+    if (m_bCompressed)
+        return "Hiding data in a run-length encoded bitmap is not supported: it would corrupt the run codes";
+    return {};
+}
+
+void CBmpPicture::MarkSecret()
+{
+    if (IsLoaded())
+        std::memcpy(m_container.data(), kContainerMagic, kContainerMagicLength);
+}
+
+std::uint8_t* CBmpPicture::GetDataBuffer()
+{
+    return IsLoaded() ? m_container.data() + kContainerHeaderLength : nullptr;
+}
+
+void CBmpPicture::SetPasswordDigest(const std::uint8_t* digest)
+{
+    if (IsLoaded())
+        std::memcpy(m_container.data() + kContainerMagicLength, digest, kContainerHeaderLength - kContainerMagicLength);
+}
+
+void CBmpPicture::GetPasswordDigest(std::uint8_t* digest) const
+{
+    const std::size_t length = kContainerHeaderLength - kContainerMagicLength;
+    if (IsLoaded())
+        std::memcpy(digest, m_container.data() + kContainerMagicLength, length);
+    else
+        std::memset(digest, 0, length);
+}
+
+std::int32_t CBmpPicture::GetWidth() const
+{
+    return m_pDib ? m_pDib->GetWidth() : 0;
+}
+
+std::int32_t CBmpPicture::GetHeight() const
+{
+    return m_pDib ? m_pDib->GetHeight() : 0;
+}
+
+int CBmpPicture::GetBitsPerPixel() const
+{
+    return m_pDib ? m_pDib->GetBitsPerPixel() : 0;
+}
+
+std::int64_t CBmpPicture::GetColorCount() const
+{
+    if (!m_pDib)
+        return 0;
+    const int bits = m_pDib->GetBitsPerPixel();
+    return std::int64_t(1) << (bits == 32 ? 24 : bits);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "BmpCarrier.h"
+#include "CarrierPicture.h"
+#include "DibImage.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A Windows bitmap as a carrier picture. The container bytes live in chosen
+// bits of the stored pixel bytes (see BmpCarrier.h); the file is otherwise
+// written back exactly as it was read.
+class CBmpPicture : public CCarrierPicture {
+public:
+    CBmpPicture() = default;
+    ~CBmpPicture() override;
+
+    int HasSecretData() const override { return m_bHasSecret; }
+    std::uint32_t GetDataSpace() const override { return m_dataSpace; }
+    int Load(const std::string& path) override;
+    void MarkSecret() override;
+    int Save(const std::string& path) override;
+    std::uint8_t* GetDataBuffer() override;
+    const std::string& GetResultPage() const override { return m_strResultPage; }
+    const std::string& GetReportPage() const override { return m_strReportPage; }
+    void SetPasswordDigest(const std::uint8_t* digest) override;
+    void GetPasswordDigest(std::uint8_t* digest) const override;
+    void SetReportTemplate(const std::string& path) override { m_strReportTemplate = path; }
+    void SetResultTemplate(const std::string& path) override { m_strResultTemplate = path; }
+    bool IsLoaded() const override { return m_pDib != nullptr; }
+
+    // Loads a whole bitmap file already in memory; `path` names it on the
+    // report page.
+    int LoadFromBytes(std::vector<std::uint8_t> file, const std::string& path);
+
+    // What the report shows; all 0 before a successful load.
+    std::int32_t GetWidth() const;
+    std::int32_t GetHeight() const;
+    int GetBitsPerPixel() const;
+    // Colours the pixel format can show: 2 to the bit depth, except that a
+    // 32-bit pixel holds 8 bits each of blue, green and red and a fourth byte
+    // that carries no colour, so it shows 2 to the 24th.
+    std::int64_t GetColorCount() const;
+    bool IsCompressed() const { return m_bCompressed != 0; }
+    // Why Save would refuse this picture; empty when it can carry a message.
+    std::string WhyCannotHide() const;
+    BmpHidingMode GetHidingMode() const { return m_mode; }
+    std::size_t GetCarrierCapacity() const { return m_capacity; }
+    const CDibImage* GetDibImage() const { return m_pDib.get(); }
+
+private:
+    int Fail(int code, std::string reason);
+    int FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& path);
+
+    std::unique_ptr<CDibImage> m_pDib;
+    std::size_t m_capacity = 0;
+    // At least 20 bytes, so the header and the length word always exist; only
+    // the first m_capacity bytes travel in the pixels.
+    std::vector<std::uint8_t> m_container;
+    BmpHidingMode m_mode = BmpHidingMode::None;
+    int m_bCompressed = 0;
+};

@@ -1,0 +1,190 @@
+#include "DibImage.h"
+
+#include "FileIO.h"
+#include "StringTable.h"
+
+#include <algorithm>
+#include <limits>
+#include <span>
+#include <sys/stat.h>
+#include <utility>
+
+namespace {
+
+// BITMAPINFOHEADER field offsets from the start of the block.
+constexpr std::size_t kOffsetSize = 0;
+constexpr std::size_t kOffsetWidth = 4;
+constexpr std::size_t kOffsetHeight = 8;
+constexpr std::size_t kOffsetBitCount = 14;
+constexpr std::size_t kOffsetCompression = 16;
+constexpr std::size_t kOffsetSizeImage = 20;
+constexpr std::size_t kOffsetClrUsed = 32;
+
+constexpr std::uint32_t kCompressionBitFields = 3;
+
+// The block length is a 32-bit quantity in the bitmap model.
+constexpr std::uint64_t kMaxBlockLength = std::numeric_limits<std::uint32_t>::max();
+
+std::uint32_t ReadLittleEndian32(const std::uint8_t* bytes)
+{
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16
+        | std::uint32_t(bytes[3]) << 24;
+}
+
+std::uint16_t ReadLittleEndian16(const std::uint8_t* bytes)
+{
+    return std::uint16_t(bytes[0] | bytes[1] << 8);
+}
+
+void WriteLittleEndian32(std::uint8_t* bytes, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = std::uint8_t(value >> (8 * i));
+}
+
+bool IsSupportedBitCount(unsigned bitCount)
+{
+    switch (bitCount) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool CDibImage::Refuse(DibFailure failure, std::string reason)
+{
+    m_block.clear();
+    m_block.shrink_to_fit();
+    m_fileHeader = {};
+    m_colorTableLength = 0;
+    m_pixelOffset = 0;
+    m_colorCount = 0;
+    m_failure = failure;
+    m_strFailure = std::move(reason);
+    return false;
+}
+
+bool CDibImage::Load(const std::string& path)
+{
+    // A file too long for the bitmap model is turned away before it is read.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
+        && std::uint64_t(status.st_size) > kFileHeaderLength + kMaxBlockLength)
+        return Refuse(DibFailure::TooLarge, "The file is too large to be a BMP file");
+
+    std::vector<std::uint8_t> file;
+    std::string error;
+    if (!ReadWholeFile(path, file, error))
+        return Refuse(DibFailure::CannotRead, error);
+    return LoadFromBytes(std::move(file));
+}
+
+bool CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
+{
+    m_failure = DibFailure::None;
+    m_strFailure.clear();
+
+    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
+        return Refuse(DibFailure::NotBitmap, LoadResString(144));
+    if (file.size() > kFileHeaderLength + kMaxBlockLength)
+        return Refuse(DibFailure::TooLarge, "The file is too large to be a BMP file");
+    if (file.size() < kFileHeaderLength + kInfoHeaderLength)
+        return Refuse(DibFailure::TooShort, "The file is too short to hold the bitmap headers");
+
+    const std::uint8_t* info = file.data() + kFileHeaderLength;
+    const std::uint64_t blockLength = file.size() - kFileHeaderLength;
+    const std::uint32_t infoSize = ReadLittleEndian32(info + kOffsetSize);
+    const std::int32_t width = std::int32_t(ReadLittleEndian32(info + kOffsetWidth));
+    const std::int32_t height = std::int32_t(ReadLittleEndian32(info + kOffsetHeight));
+    const unsigned bitCount = ReadLittleEndian16(info + kOffsetBitCount);
+    const std::uint32_t compression = ReadLittleEndian32(info + kOffsetCompression);
+
+    if (infoSize < kInfoHeaderLength)
+        return Refuse(DibFailure::UnsupportedHeader,
+                      FormatText("Bitmap info headers of %u bytes are not supported", unsigned(infoSize)));
+    if (!IsSupportedBitCount(bitCount))
+        return Refuse(DibFailure::UnsupportedDepth, FormatText("Bit depth %u is not supported", bitCount));
+    if (width < 0)
+        return Refuse(DibFailure::NegativeWidth, "The bitmap width is negative");
+
+    const std::uint64_t colorCount = std::uint64_t(1) << bitCount;
+    std::uint64_t colorTableLength = 0;
+    if (bitCount < 16)
+        colorTableLength = 4 * colorCount; // biClrUsed never shortens the table here
+    else if (compression == kCompressionBitFields && (bitCount == 16 || bitCount == 32))
+        colorTableLength = 12; // the red, green and blue masks
+    // Headers and colour table must leave at least one byte of pixel data.
+    if (std::uint64_t(infoSize) + colorTableLength >= blockLength)
+        return Refuse(DibFailure::HeadersPastEnd, "The bitmap headers claim more bytes than the file holds");
+
+    // The image size fill-in: rows padded to whole 32-bit words, times the row
+    // count (a top-down bitmap has a negative height).
+    std::uint32_t imageSize = ReadLittleEndian32(info + kOffsetSizeImage);
+    if (imageSize == 0) {
+        const std::uint64_t rowLength = (std::uint64_t(width) * bitCount + 31) / 32 * 4;
+        const std::uint64_t rows = height < 0 ? std::uint64_t(-std::int64_t(height)) : std::uint64_t(height);
+        if (rows != 0 && rowLength > std::numeric_limits<std::uint32_t>::max() / rows)
+            return Refuse(DibFailure::ImageSizeOverflow, "The bitmap's image size does not fit its header field");
+        imageSize = std::uint32_t(rowLength * rows);
+    }
+
+    std::copy_n(file.begin(), kFileHeaderLength, m_fileHeader.begin());
+    file.erase(file.begin(), file.begin() + kFileHeaderLength);
+    m_block = std::move(file);
+    WriteLittleEndian32(m_block.data() + kOffsetSizeImage, imageSize);
+    if (bitCount <= 8 && ReadLittleEndian32(m_block.data() + kOffsetClrUsed) == 0)
+        WriteLittleEndian32(m_block.data() + kOffsetClrUsed, std::uint32_t(colorCount));
+
+    m_colorCount = colorCount;
+    m_colorTableLength = std::size_t(colorTableLength);
+    m_pixelOffset = std::size_t(infoSize + colorTableLength);
+    return true;
+}
+
+bool CDibImage::Save(const std::string& path, std::string& error) const
+{
+    if (!IsLoaded()) {
+        error = "No bitmap is loaded";
+        return false;
+    }
+    return WriteFileAtomically(path, {std::span<const std::uint8_t>(m_fileHeader), std::span<const std::uint8_t>(m_block)},
+                               error);
+}
+
+std::int32_t CDibImage::GetWidth() const
+{
+    return IsLoaded() ? std::int32_t(ReadLittleEndian32(m_block.data() + kOffsetWidth)) : 0;
+}
+
+std::int32_t CDibImage::GetHeight() const
+{
+    return IsLoaded() ? std::int32_t(ReadLittleEndian32(m_block.data() + kOffsetHeight)) : 0;
+}
+
+int CDibImage::GetBitsPerPixel() const
+{
+    return IsLoaded() ? ReadLittleEndian16(m_block.data() + kOffsetBitCount) : 0;
+}
+
+std::uint32_t CDibImage::GetCompression() const
+{
+    return IsLoaded() ? ReadLittleEndian32(m_block.data() + kOffsetCompression) : 0;
+}
+
+std::uint32_t CDibImage::GetImageSize() const
+{
+    return IsLoaded() ? ReadLittleEndian32(m_block.data() + kOffsetSizeImage) : 0;
+}
+
+std::uint32_t CDibImage::GetColorsUsed() const
+{
+    return IsLoaded() ? ReadLittleEndian32(m_block.data() + kOffsetClrUsed) : 0;
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Why a file was turned away as a bitmap.
+enum class DibFailure {
+    None,
+    CannotRead,        // the file could not be opened or read (system reason attached)
+    NotBitmap,         // the first two bytes are not "BM"
+    TooShort,          // shorter than the file header and a 40-byte info header
+    TooLarge,          // longer than a 32-bit file length allows
+    UnsupportedHeader, // info header shorter than 40 bytes (OS/2 core header and the like)
+    UnsupportedDepth,  // a bit depth that no bitmap pixel format uses here
+    NegativeWidth,
+    HeadersPastEnd,    // info header and colour table leave no pixel data
+    ImageSizeOverflow, // the computed image size does not fit its 32-bit field
+};
+
+// A Windows bitmap file held exactly as it stands on disk: the 14-byte file
+// header as read, and everything after it (info header, colour table, pixel
+// data) as one block. The picture is never decoded: hiding changes pixel bytes
+// in place and saving writes header and block back, so the saved file has the
+// same length and layout as the loaded one.
+//
+// Loading fills in two info header fields when they are 0: biSizeImage (the
+// padded row length times the row count) and, for 8 bits per pixel or fewer,
+// biClrUsed (the colour count). Saving writes those fill-ins too.
+class CDibImage {
+public:
+    static constexpr std::size_t kFileHeaderLength = 14;
+    static constexpr std::size_t kInfoHeaderLength = 40;
+
+    CDibImage() = default;
+    virtual ~CDibImage() = default;
+    CDibImage(const CDibImage&) = delete;
+    CDibImage& operator=(const CDibImage&) = delete;
+
+    // Reads and checks the file. On failure the image stays empty and
+    // GetFailure/GetFailureReason say why.
+    [[nodiscard]] bool Load(const std::string& path);
+    // The same for a whole file already in memory.
+    [[nodiscard]] bool LoadFromBytes(std::vector<std::uint8_t> file);
+
+    // Writes the file header and the block to `path` atomically. On failure
+    // returns false and sets `error` to the system's reason.
+    [[nodiscard]] bool Save(const std::string& path, std::string& error) const;
+
+    bool IsLoaded() const { return !m_block.empty(); }
+    DibFailure GetFailure() const { return m_failure; }
+    const std::string& GetFailureReason() const { return m_strFailure; }
+
+    std::int32_t GetWidth() const;
+    std::int32_t GetHeight() const;
+    int GetBitsPerPixel() const;
+    std::uint32_t GetCompression() const;
+    std::uint32_t GetImageSize() const;   // biSizeImage as held in the block
+    std::uint32_t GetColorsUsed() const;  // biClrUsed as held in the block
+    std::uint64_t GetColorCount() const { return m_colorCount; } // 2 to the bit depth
+
+    const std::array<std::uint8_t, kFileHeaderLength>& GetFileHeader() const { return m_fileHeader; }
+    const std::uint8_t* GetInfoHeader() const { return m_block.data(); }
+    std::size_t GetBlockLength() const { return m_block.size(); }
+    std::size_t GetColorTableLength() const { return m_colorTableLength; }
+    // Offset of the pixel data from the start of the block.
+    std::size_t GetPixelDataOffset() const { return m_pixelOffset; }
+    std::uint8_t* GetPixelData() { return m_block.data() + m_pixelOffset; }
+    const std::uint8_t* GetPixelData() const { return m_block.data() + m_pixelOffset; }
+    std::size_t GetPixelDataLength() const { return m_block.size() - m_pixelOffset; }
+
+private:
+    bool Refuse(DibFailure failure, std::string reason);
+
+    std::array<std::uint8_t, kFileHeaderLength> m_fileHeader {};
+    std::vector<std::uint8_t> m_block;
+    std::size_t m_colorTableLength = 0;
+    std::size_t m_pixelOffset = 0;
+    std::uint64_t m_colorCount = 0;
+    DibFailure m_failure = DibFailure::None;
+    std::string m_strFailure;
+};

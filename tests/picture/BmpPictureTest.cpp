@@ -1,0 +1,207 @@
+#include "BmpPicture.h"
+
+#include "BmpMaker.h"
+#include "Log.h"
+#include "SecretContainer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct DepthCase {
+    int bitCount;
+    std::size_t pixelLength;
+    std::size_t capacity;
+    std::uint32_t dataSpace;
+};
+
+class BmpPictureDepth : public testing::TestWithParam<DepthCase> {};
+
+TEST_P(BmpPictureDepth, CapacityAndDataSpaceOf100By100)
+{
+    const DepthCase& depth = GetParam();
+    CBmpPicture picture;
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.bitCount = std::uint16_t(depth.bitCount)}), "p.bmp"), kPictureOk)
+        << picture.GetFailureReason();
+    EXPECT_EQ(picture.GetDibImage()->GetPixelDataLength(), depth.pixelLength);
+    EXPECT_EQ(picture.GetCarrierCapacity(), depth.capacity);
+    EXPECT_EQ(picture.GetDataSpace(), depth.dataSpace);
+    EXPECT_EQ(picture.HasSecretData(), 0);
+}
+
+// A full-size message saved and loaded again comes back, and the saved file
+// differs from the original only in carrier bits and the two header fill-ins.
+TEST_P(BmpPictureDepth, SaveChangesOnlyCarrierBitsAndLoadsBack)
+{
+    const DepthCase& depth = GetParam();
+    const std::vector<std::uint8_t> original = MakeBmp({.bitCount = std::uint16_t(depth.bitCount), .seed = 7});
+    CTempFolder folder;
+    WriteBytes(folder / "in.bmp", original);
+    CBmpPicture picture;
+    ASSERT_EQ(picture.Load(folder / "in.bmp"), kPictureOk);
+    const std::string message(depth.dataSpace - 1, 'm');
+    ASSERT_EQ(WriteContainer(picture, "pass", message), ContainerStatus::Ok);
+    ASSERT_EQ(picture.Save(folder / "out.bmp"), kPictureOk) << picture.GetFailureReason();
+
+    const std::vector<std::uint8_t> saved = ReadBytes(folder / "out.bmp");
+    ASSERT_EQ(saved.size(), original.size());
+    const std::size_t pixelStart = 14 + picture.GetDibImage()->GetPixelDataOffset();
+    const std::vector<std::uint8_t> mask = CarrierBitMask(depth.bitCount, saved.size() - pixelStart);
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (i >= 34 && i < 38) // biSizeImage fill-in
+            continue;
+        if (depth.bitCount <= 8 && i >= 46 && i < 50) // biClrUsed fill-in
+            continue;
+        const std::uint8_t carrier = i >= pixelStart ? mask[i - pixelStart] : 0;
+        ASSERT_EQ(saved[i] & ~carrier, original[i] & ~carrier) << "byte " << i;
+    }
+
+    CBmpPicture reloaded;
+    ASSERT_EQ(reloaded.Load(folder / "out.bmp"), kPictureOk);
+    EXPECT_EQ(reloaded.HasSecretData(), 1);
+    std::string revealed;
+    ASSERT_EQ(ReadContainer(reloaded, "pass", revealed), ContainerStatus::Ok);
+    EXPECT_EQ(revealed, message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, BmpPictureDepth,
+                         testing::Values(DepthCase {1, 1600, 800, 768}, DepthCase {4, 5200, 650, 624},
+                                         DepthCase {8, 10000, 625, 592}, DepthCase {16, 20000, 1250, 1216},
+                                         DepthCase {24, 30000, 3750, 3728}, DepthCase {32, 40000, 10000, 9968}),
+                         [](const auto& info) { return "Depth" + std::to_string(info.param.bitCount); });
+
+TEST(BmpPicture, FreshPictureHoldsNothing)
+{
+    CBmpPicture picture;
+    EXPECT_FALSE(picture.IsLoaded());
+    EXPECT_EQ(picture.HasSecretData(), 0);
+    EXPECT_EQ(picture.GetDataSpace(), 0u);
+    EXPECT_EQ(picture.GetDataBuffer(), nullptr);
+    EXPECT_EQ(picture.Save("/nonexistent/never.bmp"), kPictureAlreadyLoaded);
+}
+
+TEST(BmpPicture, LoadFailuresCarryCodesAndReasons)
+{
+    CTempFolder folder;
+    WriteBytes(folder / "text.bmp", {'M', 'B', 'x'});
+    CBmpPicture notBitmap;
+    EXPECT_EQ(notBitmap.Load(folder / "text.bmp"), kPictureNotSupported);
+    EXPECT_EQ(notBitmap.GetFailureReason(), "This is not a BMP file");
+    EXPECT_FALSE(notBitmap.IsLoaded());
+
+    CBmpPicture missing;
+    EXPECT_EQ(missing.Load(folder / "missing.bmp"), kPictureCannotCreate);
+    EXPECT_EQ(missing.GetFailureReason(), "The file cannot be read: No such file or directory");
+
+    CBmpPicture twice;
+    ASSERT_EQ(twice.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureOk);
+    EXPECT_EQ(twice.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureAlreadyLoaded);
+}
+
+TEST(BmpPicture, SaveToUnwritablePlaceFails)
+{
+    CBmpPicture picture;
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureOk);
+    EXPECT_EQ(picture.Save("/nonexistent/folder/out.bmp"), kPictureWriteFailed);
+    EXPECT_EQ(picture.GetFailureReason(), "The file cannot be written: No such file or directory");
+}
+
+TEST(BmpPicture, DigestSitsAfterMagic)
+{
+    CBmpPicture picture;
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureOk);
+    const std::uint8_t digest[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    picture.MarkSecret();
+    picture.SetPasswordDigest(digest);
+    std::uint8_t back[10] = {};
+    picture.GetPasswordDigest(back);
+    EXPECT_EQ(std::memcmp(back, digest, 10), 0);
+    EXPECT_EQ(std::memcmp(picture.GetDataBuffer() - 16, "VMHD01", 6), 0);
+}
+
+// Run-length encoded bitmaps are shown but never written into.
+TEST(BmpPicture, RunLengthEncodedBitmapIsReadOnly)
+{
+    CTempFolder folder;
+    CBmpPicture picture;
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.bitCount = 8, .compression = 1, .pixelLength = 5000}), "r.bmp"),
+              kPictureOk);
+    EXPECT_TRUE(picture.IsCompressed());
+    EXPECT_EQ(picture.GetDataSpace(), 0u);
+    EXPECT_NE(picture.GetReportPage().find("<td width=\"72%\">YES</td>"), std::string::npos);
+    EXPECT_EQ(WriteContainer(picture, "pw", ""), ContainerStatus::MessageTooLong);
+    EXPECT_EQ(picture.Save(folder / "out.bmp"), kPictureNotSupported);
+    EXPECT_FALSE(std::filesystem::exists(folder / "out.bmp"));
+}
+
+// Two 24-bit pixels carry two container bytes: too few for a container.
+TEST(BmpPicture, TinyBitmapOffersNoDataSpace)
+{
+    CTempFolder folder;
+    CBmpPicture picture;
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.width = 2, .height = 2, .bitCount = 24}), "t.bmp"), kPictureOk);
+    EXPECT_EQ(picture.GetCarrierCapacity(), 2u);
+    EXPECT_EQ(picture.GetDataSpace(), 0u);
+    EXPECT_EQ(WriteContainer(picture, "pw", ""), ContainerStatus::MessageTooLong);
+    picture.MarkSecret();
+    EXPECT_EQ(picture.Save(folder / "t.bmp"), kPictureOk);
+}
+
+TEST(BmpPicture, LogsReadingAndSaving)
+{
+    std::vector<std::string> lines;
+    CScopedLogSink sink([&](std::string_view text) { lines.emplace_back(text); });
+    CTempFolder folder;
+    CBmpPicture picture;
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureOk);
+    ASSERT_EQ(picture.Save(folder / "a.bmp"), kPictureOk);
+    EXPECT_EQ(lines, (std::vector<std::string> {"Reading 'Secrect Data' from picture.\r\n",
+                                                "Saving 'Secret Data' into picture.\r\n"}));
+}
+
+struct BitRowCase {
+    int bitCount;
+    const char* row;
+};
+
+class BmpPictureBuiltInReport : public testing::TestWithParam<BitRowCase> {};
+
+TEST_P(BmpPictureBuiltInReport, ShowsPixelSize)
+{
+    CBmpPicture picture;
+    picture.SetReportTemplate("/nonexistent/ltemplateBMP.htm");
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.bitCount = std::uint16_t(GetParam().bitCount)}), "a.bmp"), kPictureOk);
+    const std::string row = std::string("<td width=\"72%\">") + GetParam().row + "</td>";
+    EXPECT_NE(picture.GetReportPage().find(row), std::string::npos) << picture.GetReportPage();
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, BmpPictureBuiltInReport,
+                         testing::Values(BitRowCase {1, "1 (1Pixel==1 Bit)"}, BitRowCase {8, "8 (1Pixel==1 Byte)"},
+                                         BitRowCase {24, "24 (1Pixel==3 Byte)"},
+                                         // 32-bit pixels show 2^24 colours: the fourth byte holds no colour.
+                                         BitRowCase {32, "16777216"}));
+
+TEST(BmpPicture, TemplatesReplaceOwnTokensOnly)
+{
+    CTempFolder folder;
+    const std::string loadTemplate = "%IMGWIDTH%x%IMGHEIGHT% %IMGWIDTH% %imgwidth% %NUMCOLOR% %BPP% %COMPRESSED% "
+                                     "%DATASPACE% %SECRETBMP% %SECRETJPG% %FILEPATH%";
+    WriteBytes(folder / "load.htm", std::vector<std::uint8_t>(loadTemplate.begin(), loadTemplate.end()));
+    const std::string resultTemplate = "saved %FILEPATH% and %FILEPATH% %DATASPACE%";
+    WriteBytes(folder / "result.htm", std::vector<std::uint8_t>(resultTemplate.begin(), resultTemplate.end()));
+
+    CBmpPicture picture;
+    picture.SetReportTemplate(folder / "load.htm");
+    picture.SetResultTemplate(folder / "result.htm");
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.width = 10, .height = -3, .bitCount = 8}), "in.bmp"), kPictureOk);
+    EXPECT_EQ(picture.GetReportPage(), "10x-3 10 %imgwidth% 256 8 NO 0 Normal BMP %SECRETJPG% in.bmp");
+    ASSERT_EQ(picture.Save(folder / "out.bmp"), kPictureOk);
+    const std::string saved = (folder / "out.bmp").string();
+    EXPECT_EQ(picture.GetResultPage(), "saved " + saved + " and " + saved + " %DATASPACE%");
+}
+
+} // namespace
