@@ -1,0 +1,117 @@
+#include "MailItem.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>; // address, name
+
+Entries ListOf(const CMailItem& item, int list)
+{
+    Entries entries;
+    for (int index = 0; index < item.RecipientCount(list); ++index) {
+        std::string address;
+        std::string name;
+        EXPECT_TRUE(item.RecipientAt(index, list, address, name));
+        entries.emplace_back(address, name);
+    }
+    return entries;
+}
+
+std::vector<std::string> HeaderLines(const std::string& header)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = header.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(header.substr(start, end - start));
+    EXPECT_EQ(start, header.size()) << "the header ends with a line break";
+    return lines;
+}
+
+struct RecipientCase {
+    const char* text;
+    bool parsed;
+    Entries entries;
+};
+
+TEST(MailItem, ParsesRecipientTexts)
+{
+    const RecipientCase cases[] = {
+        { "a@example.com;Bob <b@example.com>", true, { { "a@example.com", "" }, { "b@example.com", "Bob " } } },
+        { "a@example.com;", true, { { "a@example.com", "" }, { "", "" } } },
+        { "a@example.com;;b@example.com", true, { { "a@example.com", "" }, { "", "" }, { "b@example.com", "" } } },
+        { " a@example.com ; Ann<ann@example.com> ", true,
+            { { " a@example.com ", "" }, { "ann@example.com", " Ann" } } },
+        { "a@example.com;Bob <b@example.com;c@example.com", false, { { "a@example.com", "" } } },
+        { "Bob >b@example.com<", false, {} },
+        { "", true, { { "", "" } } },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.text);
+        CMailItem item;
+        EXPECT_EQ(item.ParseRecipientList(test.text, CMailItem::kTo), test.parsed);
+        EXPECT_EQ(ListOf(item, CMailItem::kTo), test.entries);
+    }
+}
+
+TEST(MailItem, KeepsThreeListsApartAndGuardsTheirBounds)
+{
+    CMailItem item;
+    item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+    item.StoreRecipient("cc@example.com", "Carol ", CMailItem::kCc);
+    item.StoreRecipient("nowhere@example.com", "", 3);
+    EXPECT_EQ(item.RecipientCount(CMailItem::kTo), 1);
+    EXPECT_EQ(item.RecipientCount(CMailItem::kCc), 1);
+    EXPECT_EQ(item.RecipientCount(CMailItem::kBcc), 0);
+    EXPECT_EQ(item.RecipientCount(3), 0);
+
+    std::string address = "untouched";
+    std::string name = "untouched";
+    EXPECT_FALSE(item.RecipientAt(1, CMailItem::kTo, address, name));
+    EXPECT_FALSE(item.RecipientAt(-1, CMailItem::kTo, address, name));
+    EXPECT_EQ(address, "untouched");
+    EXPECT_EQ(name, "untouched");
+}
+
+TEST(MailItem, BuildsTheHeaderLinesInOrderWithoutBlindCopies)
+{
+    CMailItem item;
+    item.SetSender("user@example.com");
+    item.SetSubject("Holiday pictures");
+    item.SetBody("Hello");
+    ASSERT_TRUE(item.ParseRecipientList("a@example.com;Bob <b@example.com>", CMailItem::kTo));
+    item.StoreRecipient("hidden@example.com", "", CMailItem::kBcc);
+    ASSERT_TRUE(item.Finalize());
+
+    const auto lines = HeaderLines(item.Header());
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[0], "From: user@example.com");
+    EXPECT_EQ(lines[1], "To: <a@example.com>,Bob <b@example.com>");
+    EXPECT_EQ(lines[2], "Cc: ");
+    EXPECT_TRUE(std::regex_match(lines[3],
+        std::regex(R"(Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d )"
+                   R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) )"
+                   R"(\d\d \d\d:\d\d:\d\d \S+)")))
+        << lines[3];
+    EXPECT_EQ(lines[4], "Subject: Holiday pictures");
+    EXPECT_EQ(lines[5], "X-Mailer: QZ Mail");
+    EXPECT_EQ(lines[6], "") << "an empty line ends the header";
+    EXPECT_EQ(item.Header().find("hidden@example.com"), std::string::npos);
+
+    EXPECT_EQ(item.Body(), "Hello\r\n");
+}
+
+TEST(MailItem, WritesAnEmptyTrailingEntryAsEmptyAngleBrackets)
+{
+    CMailItem item;
+    ASSERT_TRUE(item.ParseRecipientList("a@example.com;", CMailItem::kTo));
+    ASSERT_TRUE(item.Finalize());
+    EXPECT_NE(item.Header().find("\r\nTo: <a@example.com>,<>\r\n"), std::string::npos) << item.Header();
+}
+
+} // namespace

@@ -1,0 +1,115 @@
+// Mail handed to a real SMTP server (aiosmtpd), which parses what it gets.
+
+#include "SmtpSession.h"
+
+#include "MimeMailItem.h"
+#include "PartHandler.h"
+#include "PythonSmtpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class SmtpDeliveryTest : public ::testing::Test {
+protected:
+    // Sends one mail with a text part and a picture attachment to `server`.
+    bool Send(CPythonSmtpServer& server, const std::string& receiver, std::string& errorText)
+    {
+        CMimeMailItem item;
+        item.SetSender("user@example.com");
+        item.SetSubject("The picture");
+        item.SetBody("Here is the picture.\r\n.\r\nA lone dot stood above.");
+        EXPECT_TRUE(item.ParseRecipientList(receiver, CMailItem::kTo));
+        item.AttachPart(m_picturePath, kFilePartId, "");
+
+        CSmtpSession session;
+        session.SetServer("127.0.0.1", server.Port());
+        session.SetTimeLimits(5s, 5s);
+        bool sent = false;
+        if (session.OpenSession()) {
+            sent = session.SendItem(item);
+            errorText = session.GetErrorText();
+            EXPECT_TRUE(session.CloseSession());
+        } else {
+            errorText = session.GetErrorText();
+        }
+        server.Stop();
+        return sent;
+    }
+
+    void SetUp() override
+    {
+        // A picture-sized file with every byte value, including the ones that
+        // would matter to a text channel (CR, LF, '.', NUL).
+        m_picture.resize(5000);
+        for (std::size_t index = 0; index < m_picture.size(); ++index)
+            m_picture[index] = static_cast<std::uint8_t>((index * 131 + index / 256) & 0xFF);
+        m_picturePath = m_folder.Path() + "/holiday.jpg";
+        std::ofstream(m_picturePath, std::ios::binary)
+            .write(reinterpret_cast<const char*>(m_picture.data()), static_cast<std::streamsize>(m_picture.size()));
+    }
+
+    std::string MailFile(const CPythonSmtpServer& server, const std::string& name)
+    {
+        return ReadFileText(server.Folder() + "/mail-1/" + name);
+    }
+
+    CTemporaryFolder m_folder;
+    std::vector<std::uint8_t> m_picture;
+    std::string m_picturePath;
+};
+
+TEST_F(SmtpDeliveryTest, DeliversAMailWhoseAttachmentArrivesByteForByte)
+{
+    CPythonSmtpServer server;
+    ASSERT_NE(server.Port(), 0) << server.StartError();
+    std::string errorText;
+    ASSERT_TRUE(Send(server, "friend@example.com;Other <other@example.com>", errorText)) << errorText;
+    EXPECT_EQ(errorText, "OK");
+
+    EXPECT_EQ(MailFile(server, "envelope.txt"),
+        "from: user@example.com\n"
+        "to: friend@example.com\n"
+        "to: other@example.com\n");
+    EXPECT_EQ(MailFile(server, "parts.txt"),
+        "text/plain\t-\t7Bit\n"
+        "application/octet-stream\tholiday.jpg\tbase64\n"
+        "defects: 0\n");
+    // The line break before a boundary line belongs to the boundary (RFC 2046 5.1.1).
+    EXPECT_EQ(MailFile(server, "part-0.bin"), "Here is the picture.\r\n.\r\nA lone dot stood above.");
+    const std::string attachment = MailFile(server, "part-1.bin");
+    EXPECT_EQ(std::vector<std::uint8_t>(attachment.begin(), attachment.end()), m_picture);
+
+    const std::string message = MailFile(server, "message.eml");
+    EXPECT_NE(message.find("\r\nTo: <friend@example.com>,Other <other@example.com>\r\n"), std::string::npos);
+    EXPECT_NE(message.find("\r\nSubject: The picture\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpDeliveryTest, ARefusedRecipientDoesNotStopTheOthers)
+{
+    CPythonSmtpServer server({ "--refuse", "gone@example.com" });
+    ASSERT_NE(server.Port(), 0) << server.StartError();
+    std::string errorText;
+    EXPECT_TRUE(Send(server, "gone@example.com;friend@example.com", errorText));
+    EXPECT_EQ(errorText, "550:SMTP server error");
+    EXPECT_EQ(MailFile(server, "envelope.txt"), "from: user@example.com\nto: friend@example.com\n");
+}
+
+TEST_F(SmtpDeliveryTest, AMailRefusedAtItsEndIsAFailure)
+{
+    CPythonSmtpServer server({ "--reject-data" });
+    ASSERT_NE(server.Port(), 0) << server.StartError();
+    std::string errorText;
+    EXPECT_FALSE(Send(server, "friend@example.com", errorText));
+    EXPECT_EQ(errorText, "554:SMTP server error");
+}
+
+} // namespace

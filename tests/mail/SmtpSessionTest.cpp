@@ -1,0 +1,254 @@
+#include "SmtpSession.h"
+
+#include "MimeMailItem.h"
+#include "PartHandler.h"
+#include "ScriptedSmtpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+std::string HeloLine()
+{
+    char name[80] = {};
+    ::gethostname(name, sizeof name - 1);
+    return std::string("C: HELO ") + (name[0] ? name : "localhost");
+}
+
+void Connect(CSmtpSession& session, int port)
+{
+    session.SetServer("127.0.0.1", port);
+    session.SetTimeLimits(2s, 500ms);
+}
+
+void FillMail(CMailItem& item)
+{
+    item.SetSender("user@example.com");
+    item.SetSubject("Picture");
+    item.SetBody("Hello");
+}
+
+TEST(SmtpSession, DeliversOneMailWithTheClassicCommandSequence)
+{
+    CScriptedSmtpServer server({ "220 mail.example.com ready", "250 mail.example.com", "250 sender ok", "250 to ok",
+        "250 cc ok", "250 bcc ok", "354 go ahead", "250 queued", "221 bye" });
+    CSmtpSession session;
+    Connect(session, server.Port());
+    CMimeMailItem item;
+    FillMail(item);
+    item.StoreRecipient("to@example.com", "Tom ", CMailItem::kTo);
+    item.StoreRecipient("cc@example.com", "", CMailItem::kCc);
+    item.StoreRecipient("bcc@example.com", "", CMailItem::kBcc);
+
+    ASSERT_TRUE(session.OpenSession()) << session.GetErrorText();
+    EXPECT_TRUE(session.SendItem(item)) << session.GetErrorText();
+    EXPECT_TRUE(session.CloseSession());
+    EXPECT_EQ(session.GetErrorText(), "OK");
+
+    EXPECT_EQ(server.Transcript(),
+        (Lines {
+            "S: 220 mail.example.com ready",
+            HeloLine(),
+            "S: 250 mail.example.com",
+            "C: MAIL From: <user@example.com>",
+            "S: 250 sender ok",
+            "C: RCPT TO: <to@example.com>",
+            "S: 250 to ok",
+            "C: RCPT TO: <cc@example.com>",
+            "S: 250 cc ok",
+            "C: RCPT TO: <bcc@example.com>",
+            "S: 250 bcc ok",
+            "C: DATA",
+            "S: 354 go ahead",
+            "C: [mail data]",
+            "S: 250 queued",
+            "C: QUIT",
+            "S: 221 bye",
+        }));
+    EXPECT_EQ(server.MailData(), item.Header() + item.Body() + "\r\n");
+}
+
+TEST(SmtpSession, GathersRepliesSplitIntoPiecesOrSpreadOverLines)
+{
+    CScriptedSmtpServer server({ "22|0 mail.example.com| ready", "250-mail.example.com\r\n250-SIZE 1000\r\n250 HELP",
+        "2|50 sender ok", "250 recipient ok", "354 go ahead", "250-queued as 12\r\n250 thank you", "221 bye" });
+    CSmtpSession session;
+    Connect(session, server.Port());
+    CMimeMailItem item;
+    FillMail(item);
+    item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+
+    ASSERT_TRUE(session.OpenSession()) << session.GetErrorText();
+    EXPECT_TRUE(session.SendItem(item)) << session.GetErrorText();
+    EXPECT_TRUE(session.CloseSession()) << "every reply was matched with its own command";
+    EXPECT_EQ(session.GetErrorText(), "OK");
+    EXPECT_EQ(server.Transcript(),
+        (Lines {
+            "S: 220 mail.example.com ready",
+            HeloLine(),
+            "S: 250-mail.example.com",
+            "S: 250-SIZE 1000",
+            "S: 250 HELP",
+            "C: MAIL From: <user@example.com>",
+            "S: 250 sender ok",
+            "C: RCPT TO: <to@example.com>",
+            "S: 250 recipient ok",
+            "C: DATA",
+            "S: 354 go ahead",
+            "C: [mail data]",
+            "S: 250-queued as 12",
+            "S: 250 thank you",
+            "C: QUIT",
+            "S: 221 bye",
+        }));
+}
+
+struct FailureCase {
+    const char* name;
+    Lines replies;
+    bool opened;
+    bool sent;
+    const char* errorText;
+    Lines clientLines; // what the client said, in order, after HELO
+};
+
+TEST(SmtpSession, ReportsEachProtocolFailureWithItsText)
+{
+    const FailureCase cases[] = {
+        { "greeting refused", { "554 no service" }, false, false, "Server didn't respond.", {} },
+        { "greeting never comes", { "<silent>" }, false, false, "Server didn't respond.", {} },
+        { "HELO refused", { "220 ready", "501 bad name" }, false, false, "501:SMTP server error", {} },
+        { "server hangs up after the greeting", { "220 ready", "<close>" }, false, false,
+            "SMTP server closed the connection", {} },
+        { "sender refused", { "220 ready", "250 hi", "553 not you", "221 bye" }, true, false, "553:SMTP server error",
+            { "C: MAIL From: <user@example.com>", "C: QUIT" } },
+        { "recipient refused, mail goes on",
+            { "220 ready", "250 hi", "250 ok", "550 no such user", "354 go", "250 queued", "221 bye" }, true, true,
+            "550:SMTP server error",
+            { "C: MAIL From: <user@example.com>", "C: RCPT TO: <to@example.com>", "C: DATA", "C: [mail data]",
+                "C: QUIT" } },
+        { "DATA refused", { "220 ready", "250 hi", "250 ok", "250 ok", "451 try later", "221 bye" }, true, false,
+            "451:SMTP server not ready for data",
+            { "C: MAIL From: <user@example.com>", "C: RCPT TO: <to@example.com>", "C: DATA", "C: QUIT" } },
+        { "mail refused at its end", { "220 ready", "250 hi", "250 ok", "250 ok", "354 go", "554 spam", "221 bye" },
+            true, false, "554:SMTP server error",
+            { "C: MAIL From: <user@example.com>", "C: RCPT TO: <to@example.com>", "C: DATA", "C: [mail data]",
+                "C: QUIT" } },
+        { "server goes silent after MAIL", { "220 ready", "250 hi", "<silent>" }, true, false,
+            "SMTP server did not answer in time", { "C: MAIL From: <user@example.com>" } },
+        { "server hangs up after MAIL", { "220 ready", "250 hi", "<close>" }, true, false,
+            "SMTP server closed the connection", { "C: MAIL From: <user@example.com>" } },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        CScriptedSmtpServer server(test.replies);
+        CSmtpSession session;
+        Connect(session, server.Port());
+        CMimeMailItem item;
+        FillMail(item);
+        item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+
+        const auto started = std::chrono::steady_clock::now();
+        const bool opened = session.OpenSession();
+        EXPECT_EQ(opened, test.opened);
+        if (opened) {
+            EXPECT_EQ(session.SendItem(item), test.sent);
+            session.CloseSession();
+        }
+        EXPECT_EQ(session.GetErrorText(), test.errorText);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "a silent server costs one reply limit";
+
+        Lines clientLines;
+        for (const auto& line : server.Transcript())
+            if (line.starts_with("C: ") && line.rfind("C: HELO ", 0) != 0)
+                clientLines.push_back(line);
+        EXPECT_EQ(clientLines, test.clientLines);
+    }
+}
+
+TEST(SmtpSession, RefusesToSendWithoutConnectionOrDirectRecipients)
+{
+    CSmtpSession idle;
+    CMimeMailItem item;
+    FillMail(item);
+    EXPECT_FALSE(idle.SendItem(item));
+    EXPECT_EQ(idle.GetErrorText(), "Must be connected");
+    EXPECT_TRUE(idle.CloseSession()) << "nothing to close";
+
+    CScriptedSmtpServer server({ "220 ready", "250 hi", "221 bye" });
+    CSmtpSession session;
+    Connect(session, server.Port());
+    item.StoreRecipient("cc@example.com", "", CMailItem::kCc);
+    item.StoreRecipient("bcc@example.com", "", CMailItem::kBcc);
+    ASSERT_TRUE(session.OpenSession());
+    EXPECT_FALSE(session.SendItem(item));
+    EXPECT_EQ(session.GetErrorText(), "No Recipients");
+    EXPECT_TRUE(session.IsConnected());
+    EXPECT_TRUE(session.CloseSession());
+    EXPECT_EQ(server.Transcript(), (Lines { "S: 220 ready", HeloLine(), "S: 250 hi", "C: QUIT", "S: 221 bye" }));
+}
+
+TEST(SmtpSession, AnUnreadableAttachmentStopsTheMailBeforeMail)
+{
+    CScriptedSmtpServer server({ "220 ready", "250 hi", "221 bye" });
+    CSmtpSession session;
+    Connect(session, server.Port());
+    CMimeMailItem item;
+    FillMail(item);
+    item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+    item.AttachPart("/nonexistent/picture.jpg", kFilePartId, "");
+
+    ASSERT_TRUE(session.OpenSession());
+    EXPECT_FALSE(session.SendItem(item));
+    EXPECT_EQ(
+        session.GetErrorText(), "Cannot open the attachment file /nonexistent/picture.jpg: No such file or directory");
+    EXPECT_TRUE(session.CloseSession());
+    EXPECT_EQ(server.Transcript(), (Lines { "S: 220 ready", HeloLine(), "S: 250 hi", "C: QUIT", "S: 221 bye" }));
+}
+
+TEST(SmtpSession, FailsToConnectToARefusingPortAndMayTryAgain)
+{
+    CRefusingPort refusing;
+    CSmtpSession session;
+    Connect(session, refusing.Port());
+    EXPECT_FALSE(session.OpenSession());
+    EXPECT_EQ(session.GetErrorText(), "Unable to connect to server");
+    EXPECT_FALSE(session.IsConnected());
+
+    CScriptedSmtpServer server({ "220 ready", "250 hi", "221 bye" });
+    session.SetServer("127.0.0.1", server.Port());
+    EXPECT_TRUE(session.OpenSession());
+    EXPECT_TRUE(session.OpenSession()) << "already open, no second greeting";
+    EXPECT_TRUE(session.CloseSession());
+}
+
+TEST(SmtpSession, DoublesOnlyLinesMadeOfASingleDot)
+{
+    const struct {
+        const char* body;
+        const char* sent;
+    } cases[] = {
+        { "a\r\n.\r\nb\r\n", "a\r\n..\r\nb\r\n" },
+        { ".\r\nfirst", "..\r\nfirst" },
+        { "a\r\n.\r\n.\r\n.\r\nb", "a\r\n..\r\n..\r\n..\r\nb" },
+        { "a\r\n.hidden\r\n..\r\n", "a\r\n.hidden\r\n..\r\n" },
+        { ".", "." },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.body);
+        CMailItem item;
+        item.SetBody(test.body);
+        EXPECT_EQ(CSmtpSession::EscapeDots(item), test.sent);
+    }
+}
+
+} // namespace
