@@ -58,6 +58,10 @@ constexpr StringEntry kStrings[] = {
     {144, "This is not a BMP file"},
     {146, "Connect Mail Server error."},
     {147, "Encoding attachment file....."},
+    {700, "&Close"},
+    {701, "The file \"%s\" cannot be loaded: only pictures named *.bmp, *.jpg or *.jpeg can be opened."},
+    {702, "The picture was not saved.\r\n\r\n%s"},
+    {703, "The page \"%s\" could not be written.\r\n\r\n%s"},
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

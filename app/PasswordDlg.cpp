@@ -1,0 +1,57 @@
+#include "PasswordDlg.h"
+
+#include "DialogBuilder.h"
+#include "PasswordKey.h"
+#include "StringTable.h"
+#include "UiText.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QValidator>
+
+namespace {
+
+// Refuses any edit that would make the text longer than the limit in UTF-8
+// bytes; a character limit alone would let multi-byte characters through.
+class CUtf8LengthValidator : public QValidator {
+public:
+    CUtf8LengthValidator(qsizetype maxBytes, QObject* parent) : QValidator(parent), m_maxBytes(maxBytes) {}
+
+    State validate(QString& input, int&) const override
+    {
+        return input.toUtf8().size() <= m_maxBytes ? Acceptable : Invalid;
+    }
+
+private:
+    qsizetype m_maxBytes;
+};
+
+} // namespace
+
+CPasswordDlg::CPasswordDlg(unsigned promptId, QWidget* parent)
+    : QDialog(parent), m_strPrompt(LoadResString(promptId))
+{
+    BuildDialog(*this, IDD_PASSWORD);
+    m_passwordEdit = FindControl<QLineEdit>(*this, 1007);
+    m_promptEdit = FindControl<QPlainTextEdit>(*this, 1009);
+    m_passwordEdit->setMaxLength(int(kMaxPasswordLength));
+    m_passwordEdit->setValidator(new CUtf8LengthValidator(qsizetype(kMaxPasswordLength), m_passwordEdit));
+    DoDataExchange(false);
+    m_passwordEdit->setFocus();
+}
+
+void CPasswordDlg::DoDataExchange(bool saveAndValidate)
+{
+    if (saveAndValidate) {
+        m_strPassword = m_passwordEdit->text().toStdString();
+        return;
+    }
+    m_passwordEdit->setText(QString::fromStdString(m_strPassword));
+    m_promptEdit->setPlainText(ToUiText(m_strPrompt));
+}
+
+void CPasswordDlg::accept()
+{
+    DoDataExchange(true);
+    QDialog::accept();
+}

@@ -1,0 +1,30 @@
+#include "SelfTest.h"
+#include "VeilmarkApp.h"
+
+#include <QStringList>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    CVeilmarkApp app(argc, argv);
+    const QStringList arguments = CVeilmarkApp::arguments();
+    const qsizetype selfTest = arguments.indexOf(QStringLiteral("--self-test"));
+    if (selfTest < 0)
+        return app.InitInstance();
+
+    // veilmark --self-test [PICTURE] [--screenshot FILE]
+    QString picture;
+    QString screenshot;
+    for (qsizetype i = selfTest + 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--screenshot") && i + 1 < arguments.size())
+            screenshot = arguments[++i];
+        else if (picture.isEmpty())
+            picture = arguments[i];
+        else {
+            std::fprintf(stderr, "usage: veilmark [--self-test [PICTURE] [--screenshot FILE]]\n");
+            return 2;
+        }
+    }
+    return RunSelfTest(picture, screenshot);
+}
