@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "DownloadWorker.h"
+#include "HttpTestServer.h"
+#include "StringTable.h"
+#include "UpdateSession.h"
+#include "UpdateTestSupport.h"
+
+namespace {
+
+std::string Text(unsigned id) { return LoadResString(id); }
+
+std::string StatusLine(unsigned code) { return LoadResString(155 + code) + "  "; }
+
+// Each piece must occur in the text after the one before it.
+::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& pieces)
+{
+    std::size_t at = 0;
+    for (const std::string& piece : pieces) {
+        const std::size_t found = text.find(piece, at);
+        if (found == std::string::npos)
+            return ::testing::AssertionFailure() << "missing in order: \"" << piece << "\"\nin:\n" << text;
+        at = found + piece.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::set<std::string> FilesIn(const std::string& folder)
+{
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+DownloadLimits TestLimits()
+{
+    DownloadLimits limits;
+    limits.connectTime = std::chrono::seconds(5);
+    limits.totalTime = std::chrono::seconds(20);
+    limits.stallTime = std::chrono::seconds(1);
+    return limits;
+}
+
+class UpdateDownloadTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        for (const char* name : { "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY" })
+            ::unsetenv(name);
+        s_site = std::make_unique<CTempFolder>();
+        const std::string english = *s_site / "Patch/English/";
+        WriteTestFile(english + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
+        WriteTestFile(english + "UpdateInfo.nfo", "1, 0, 0, 0 ; veilmark-1000.sh\r\n1, 0, 0, 1 ; veilmark-1001.sh\r\n");
+        WriteTestFile(english + "veilmark-1001.sh", PatchContents());
+        const std::string missing = *s_site / "Patch/Missing/";
+        WriteTestFile(missing + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
+        WriteTestFile(missing + "UpdateInfo.nfo", "1, 0, 0, 1 ; gone.sh\r\n");
+        s_server = std::make_unique<CHttpTestServer>(s_site->Path());
+    }
+
+    static void TearDownTestSuite()
+    {
+        s_server.reset();
+        s_site.reset();
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_server->IsRunning()) << s_server->StartError();
+        WriteProgramFile(m_folder / "veilmark", "1, 0, 0, 1");
+        m_session.SetProgramFilePath(m_folder / "veilmark");
+        m_session.SetCacheFolder(CacheFolder());
+        m_session.SetDownloadLimits(TestLimits(), TestLimits());
+    }
+
+    static std::string PatchContents() { return "#!/bin/sh\nexit 0\n#" + std::string(300 * 1024, 'p') + "\n"; }
+
+    std::string CacheFolder() const { return m_folder / "cache/"; }
+
+    void Run(const std::string& serverPath)
+    {
+        m_session.SetServerAddress(s_server->BaseUrl() + serverPath);
+        m_session.OnStartUpdate();
+        ASSERT_TRUE(m_loop.RunUntilIdle(m_session));
+    }
+
+    DownloadRequest Request(const std::string& path, DownloadLimits limits = TestLimits())
+    {
+        DownloadRequest request;
+        request.notify = &m_listener;
+        request.cancelEvent = &m_cancelEvent;
+        request.url = s_server->BaseUrl() + path;
+        request.cacheFolder = CacheFolder();
+        request.limits = limits;
+        return request;
+    }
+
+    static inline std::unique_ptr<CTempFolder> s_site;
+    static inline std::unique_ptr<CHttpTestServer> s_server;
+
+    CTempFolder m_folder;
+    CRecordingView m_view;
+    CTestMessageLoop m_loop;
+    CUpdateSession m_session { m_view, m_loop };
+    CRecordingListener m_listener;
+    CCancelEvent m_cancelEvent;
+};
+
+TEST_F(UpdateDownloadTest, FullRunFindsDownloadsAndStartsThePatch)
+{
+    Run("/Patch/English");
+    const std::string& log = m_view.log;
+    EXPECT_TRUE(InOrder(log,
+        { FormatResString(182, "1, 0, 0, 1"), Text(191), StatusLine(1), StatusLine(2), StatusLine(11), StatusLine(4),
+            StatusLine(5), StatusLine(14), StatusLine(6), Text(191), Text(184), FormatResString(188, 1, 0, 0, 2),
+            Text(189), Text(191), StatusLine(6), Text(191), Text(184), FormatResString(192, "veilmark-1001.sh"),
+            Text(191), StatusLine(6), Text(191), Text(184) }));
+    EXPECT_TRUE(log.rfind(Text(184)) + Text(184).size() == log.size()) << log;
+    EXPECT_EQ(log.find(Text(185)), std::string::npos);
+    EXPECT_EQ(m_view.bars[1], 100);
+    EXPECT_EQ(m_view.bars[2], 100);
+    EXPECT_EQ(m_view.bars[3], 100);
+
+    ASSERT_EQ(m_view.startedPrograms.size(), 1u);
+    const std::string patch = m_view.startedPrograms[0];
+    EXPECT_EQ(patch, CacheFolder() + "veilmark-1001.sh");
+    EXPECT_EQ(ReadTestFile(patch), PatchContents());
+    ASSERT_EQ(m_view.questions.size(), 1u);
+    EXPECT_NE(m_view.questions[0].find(s_server->BaseUrl() + "/Patch/English/veilmark-1001.sh"), std::string::npos);
+    EXPECT_EQ(m_view.endResult, 0);
+    EXPECT_EQ(
+        FilesIn(CacheFolder()), (std::set<std::string> { "NewerVersion.nfo", "UpdateInfo.nfo", "veilmark-1001.sh" }));
+}
+
+TEST_F(UpdateDownloadTest, MissingFilesFailTheirStage)
+{
+    Run("/Patch/Nowhere");
+    EXPECT_TRUE(InOrder(m_view.log, { Text(191), StatusLine(1), Text(185), "404", Text(191) }));
+    EXPECT_TRUE(m_view.log.ends_with(Text(191))) << m_view.log;
+    EXPECT_TRUE(m_view.buttonsEnabled);
+    EXPECT_TRUE(FilesIn(CacheFolder()).empty());
+
+    m_view.log.clear();
+    Run("/Patch/Missing");
+    EXPECT_TRUE(InOrder(m_view.log, { FormatResString(192, "gone.sh"), Text(191), Text(185), "404", Text(191) }));
+    EXPECT_TRUE(m_view.log.ends_with(Text(191))) << m_view.log;
+    EXPECT_TRUE(m_view.startedPrograms.empty());
+    EXPECT_FALSE(m_view.endResult);
+    EXPECT_TRUE(m_view.buttonsEnabled);
+}
+
+TEST_F(UpdateDownloadTest, CancelDuringADownloadFailsIt)
+{
+    m_view.onLog = [&](const std::string& text) {
+        if (text.starts_with(Text(160)))
+            m_session.CancelDownload();
+    };
+    Run("/slow/400000/Patch");
+    const std::string canceled = Text(181) + "\r\n";
+    EXPECT_TRUE(InOrder(m_view.log, { StatusLine(5), canceled, Text(185), Text(191) }));
+    EXPECT_EQ(m_view.log.find(canceled), m_view.log.rfind(canceled)) << m_view.log;
+    EXPECT_TRUE(m_view.log.ends_with(Text(191)));
+    EXPECT_TRUE(m_view.buttonsEnabled);
+    EXPECT_TRUE(FilesIn(CacheFolder()).empty());
+}
+
+TEST_F(UpdateDownloadTest, AServerThatStopsAnsweringIsGivenUp)
+{
+    DownloadRequest request = Request("/stall/200000");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(DownloadWorker(request), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+    EXPECT_TRUE(request.cachePath.empty());
+    EXPECT_FALSE(request.failureReason.empty());
+    EXPECT_TRUE(m_listener.done);
+    EXPECT_TRUE(FilesIn(CacheFolder()).empty());
+}
+
+TEST_F(UpdateDownloadTest, ServerFilesAboveTheSizeLimitAreRefused)
+{
+    const DownloadLimits limits; // the limits of the version file and patch list
+    ASSERT_EQ(limits.maxBytes, 1024u * 1024u);
+    for (const char* path : { "/big/1048577", "/unsized/1048577" }) {
+        DownloadRequest request = Request(path, limits);
+        DownloadWorker(request);
+        EXPECT_TRUE(request.cachePath.empty()) << path;
+        EXPECT_FALSE(request.failureReason.empty()) << path;
+    }
+    EXPECT_TRUE(FilesIn(CacheFolder()).empty());
+    for (const char* path : { "/big/1048576", "/unsized/1048576" }) {
+        DownloadRequest request = Request(path, limits);
+        DownloadWorker(request);
+        EXPECT_EQ(ReadTestFile(request.cachePath).size(), 1048576u) << path << ": " << request.failureReason;
+    }
+}
+
+TEST_F(UpdateDownloadTest, RedirectsAndPhasesAreReportedInOrder)
+{
+    DownloadRequest request = Request("/redirect/Patch/English/NewerVersion.nfo");
+    DownloadWorker(request);
+    ASSERT_FALSE(request.cachePath.empty()) << request.failureReason;
+    EXPECT_EQ(ReadTestFile(request.cachePath), "1, 0, 0, 2\r\n");
+
+    std::vector<std::uint32_t> codes;
+    for (const auto& report : m_listener.reports) {
+        ASSERT_TRUE(report.has_value());
+        if (codes.empty() || codes.back() != report->statusCode)
+            codes.push_back(report->statusCode);
+    }
+    const std::vector<std::uint32_t> expected { kStatusFindingResource, kStatusConnecting, kStatusSendingRequest,
+        kStatusRedirecting, kStatusSendingRequest, kStatusMimeTypeAvailable, kStatusBeginDownloadData,
+        kStatusDownloadingData, kStatusCacheFileNameAvailable, kStatusEndDownloadData };
+    EXPECT_EQ(codes, expected);
+    EXPECT_EQ(m_listener.reports[2]->statusText, request.url);
+    EXPECT_EQ(m_listener.reports.back()->progress, m_listener.reports.back()->progressMax);
+}
+
+} // namespace

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "PatchList.h"
+#include "UpdatePaths.h"
+#include "UpdateTestSupport.h"
+#include "Version.h"
+#include "VersionFile.h"
+
+namespace {
+
+TEST(UpdatePaths, JoinPathPutsExactlyOneSeparator)
+{
+    EXPECT_EQ(JoinPath("/opt/veilmark", "veilmark"), "/opt/veilmark/veilmark");
+    EXPECT_EQ(JoinPath("/opt/veilmark/", "veilmark"), "/opt/veilmark/veilmark");
+    EXPECT_EQ(JoinPath("/opt/veilmark", "/veilmark"), "/opt/veilmark/veilmark");
+    EXPECT_EQ(JoinPath("/opt/veilmark/", "/veilmark"), "/opt/veilmark/veilmark");
+}
+
+TEST(UpdatePaths, OnlyHttpAndHttpsUrlsAreValid)
+{
+    for (const char* url : { "http://update.example.com/Patch/English/NewerVersion.nfo", "https://127.0.0.1:8080/a",
+             "HTTP://update.example.com/" })
+        EXPECT_TRUE(IsValidUrl(url)) << url;
+    for (const char* url : { "", "ftp://update.example.com/a", "file:///etc/passwd", "update.example.com/Patch",
+             "http://", "http://exa mple.com/a", "/NewerVersion.nfo" })
+        EXPECT_FALSE(IsValidUrl(url)) << url;
+}
+
+TEST(UpdatePaths, CacheFileNameIsASafeLastSegment)
+{
+    EXPECT_EQ(CacheFileNameForUrl("http://h/Patch/English/NewerVersion.nfo"), "NewerVersion.nfo");
+    EXPECT_EQ(CacheFileNameForUrl("http://h/Patch/English/patch%20one$.sh?x=1"), "patch_20one_.sh");
+    EXPECT_EQ(CacheFileNameForUrl("http://h/Patch/English/.."), "download");
+    EXPECT_EQ(CacheFileNameForUrl("http://h/"), "download");
+    EXPECT_EQ(CacheFileNameForUrl("not a url"), "download");
+}
+
+TEST(UpdatePaths, CacheFolderFollowsXdgCacheHome)
+{
+    const char* savedCache = std::getenv("XDG_CACHE_HOME");
+    const std::string saved = savedCache ? savedCache : "";
+    ::setenv("XDG_CACHE_HOME", "/tmp/cache-home", 1);
+    EXPECT_EQ(GetUpdateFolderPath(), "/tmp/cache-home/veilmark/");
+    // A relative value is ignored, as the XDG base directory rules say.
+    ::setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(GetUpdateFolderPath(), "/home/someone/.cache/veilmark/");
+    if (savedCache)
+        ::setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CACHE_HOME");
+}
+
+TEST(VersionFile, ParsesFourNumbersLikeTheVersionFormat)
+{
+    struct Case {
+        const char* text;
+        std::optional<FileVersion> expected;
+    };
+    const Case cases[] = {
+        { "1, 0, 0, 2", FileVersion { { 1, 0, 0, 2 } } },
+        { "2,0,0,0\r\nrelease notes", FileVersion { { 2, 0, 0, 0 } } },
+        { "  1,\t0,\n 3, -4 trailing", FileVersion { { 1, 0, 3, -4 } } },
+        { "1 , 0, 0, 2", std::nullopt }, // the comma must follow the number directly
+        { "1, 0, 0", std::nullopt },
+        { "version 1, 0, 0, 2", std::nullopt },
+        { "", std::nullopt },
+        { "99999999999, 0, 0, 0", std::nullopt },
+        { "2147483647, -2147483648, 0, 0", FileVersion { { 2147483647, -2147483647 - 1, 0, 0 } } },
+    };
+    for (const Case& test : cases)
+        EXPECT_EQ(ParseFileVersion(test.text), test.expected) << test.text;
+}
+
+TEST(VersionFile, ComparesNumbersInOrder)
+{
+    const FileVersion installed { { 1, 0, 0, 1 } };
+    EXPECT_GT((FileVersion { { 1, 0, 0, 2 } }), installed);
+    EXPECT_GT((FileVersion { { 2, 0, 0, 0 } }), installed);
+    EXPECT_LT((FileVersion { { 0, 9, 9, 9 } }), installed);
+    EXPECT_LT((FileVersion { { 1, 0, 0, -1 } }), installed);
+    EXPECT_EQ((FileVersion { { 1, 0, 0, 1 } }), installed);
+}
+
+TEST(VersionFile, ReadsTheTextAfterTheMarker)
+{
+    CTempFolder folder;
+    WriteProgramFile(folder / "program", "1, 0, 0, 1");
+    std::string text;
+    std::string error;
+    ASSERT_TRUE(ReadVersionText(folder / "program", text, error)) << error;
+    EXPECT_EQ(text, "1, 0, 0, 1");
+
+    // A bare marker (as code that searches for it holds) is passed over, and a
+    // marker that straddles two reads is still found. The marked texts are put
+    // together at run time, so this test program holds only its own version.
+    const std::string marker = kFileVersionMarker;
+    std::string contents(64 * 1024 - 7, 'a');
+    contents += marker + '\0' + marker + "3, 2, 1, 0" + '\0';
+    WriteTestFile(folder / "straddled", std::string(64 * 1024 - 30, 'b') + marker + "3, 2, 1, 0" + '\0');
+    WriteTestFile(folder / "bare", contents);
+    for (const char* name : { "straddled", "bare" }) {
+        ASSERT_TRUE(ReadVersionText(folder / name, text, error)) << name << ": " << error;
+        EXPECT_EQ(text, "3, 2, 1, 0") << name;
+    }
+}
+
+TEST(VersionFile, RefusesFilesWithoutAReadableVersion)
+{
+    CTempFolder folder;
+    WriteTestFile(folder / "plain", "no marker in here");
+    WriteProgramFile(folder / "longest", std::string(63, '9'));
+    WriteProgramFile(folder / "overlong", std::string(64, '9'));
+    WriteTestFile(folder / "unterminated", kFileVersionMarker + std::string("1, 0, 0, 1"));
+    std::string text;
+    std::string error;
+    EXPECT_TRUE(ReadVersionText(folder / "longest", text, error));
+    for (const std::string& path :
+        { folder / "plain", folder / "overlong", folder / "unterminated", folder / "missing", folder.Path() }) {
+        error.clear();
+        EXPECT_FALSE(ReadVersionText(path, text, error)) << path;
+        EXPECT_FALSE(error.empty()) << path;
+    }
+}
+
+TEST(VersionFile, TheTestProgramCarriesTheBuildVersion)
+{
+    std::string text;
+    std::string error;
+    ASSERT_TRUE(ReadVersionText(GetRunningProgramPath(), text, error)) << error;
+    EXPECT_EQ(text, "1, 0, 0, 1");
+}
+
+TEST(PatchList, FindsTheFirstRecordOfTheInstalledVersion)
+{
+    const FileVersion installed { { 1, 0, 0, 1 } };
+    struct Case {
+        std::string list;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        { "1, 0, 0, 0 ; patch-1000.sh\n1, 0, 0, 1 ; second.sh\n1,0,0,1;later.sh\n", "second.sh" },
+        { "1,0,0,1;tight.sh", "tight.sh" },
+        { "1, 0, 0, 0 ; a.sh 1, 0, 0, 1 ; same-line.sh", "same-line.sh" },
+        { "garbage line\n1, 0, 0 ; short.sh\n1, 0, 0, 1 ; ../escape.sh\n1, 0, 0, 1 ; good.sh\n", "good.sh" },
+        { "1, 0, 0, 1 ; " + std::string(256, 'n') + "\n1, 0, 0, 1 ; fits.sh", "fits.sh" },
+        { "1, 0, 0, 0 ; old.sh\n2, 0, 0, 0 ; new.sh\n", std::nullopt },
+        { "1, 0, 0, 1 : wrong-separator.sh", std::nullopt },
+        { "1, 0, 0, 1 ;", std::nullopt },
+        { "", std::nullopt },
+        { "\n\n   \n", std::nullopt },
+    };
+    for (const Case& test : cases)
+        EXPECT_EQ(FindPatchRecord(test.list, installed), test.expected) << test.list;
+}
+
+TEST(PatchList, PlainFileNames)
+{
+    for (const char* name : { "patch.sh", "Veilmark-1.0.0.2.run", "a" })
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const char* name : { "", ".", "..", "a/b", "a\\b", "a?b", "a#b", "a\tb" })
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+}
+
+} // namespace

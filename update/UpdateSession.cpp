@@ -1,0 +1,304 @@
+#include "UpdateSession.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "PatchList.h"
+#include "StringTable.h"
+#include "UpdatePaths.h"
+#include "Version.h"
+
+namespace {
+
+// Numbers of the texts the update check writes.
+enum : unsigned {
+    kStringStatusBase = 155, // + status code 1 to 25
+    kStringCanceled = 181,
+    kStringCurrentVersion = 182,
+    kStringVersionUnreadable = 183,
+    kStringReceived = 184,
+    kStringReceiveFailed = 185,
+    kStringWrongUrl = 186,
+    kStringNoThread = 187,
+    kStringLatestVersion = 188,
+    kStringStartingUpdate = 189,
+    kStringUpToDate = 190,
+    kStringSeparator = 191,
+    kStringPatchFound = 192,
+    kStringPatchNotFound = 193,
+    kStringReason = 194,
+    kStringConfirmPatch = 195,
+    kStringPatchNotStarted = 196,
+    kStringPatchStartFailed = 197,
+    kStringPatchRefused = 198,
+};
+
+constexpr char kVersionFileName[] = "NewerVersion.nfo";
+constexpr char kPatchListName[] = "UpdateInfo.nfo";
+
+// Only the start of the version file counts.
+constexpr std::size_t kVersionFileReadLimit = 1024;
+// A patch list larger than this is refused.
+constexpr std::size_t kPatchListLimit = 1024 * 1024;
+
+// Linking the update check keeps the version marker in the program file, so
+// the running program can read its own version.
+[[gnu::used]] const char* const kKeepVersionMarker = kEmbeddedFileVersion;
+
+// Reads a regular file: its first `limit` bytes, or with `refuseLonger` the
+// whole file when it holds no more than `limit` bytes.
+bool ReadRegularFile(const std::string& path, std::size_t limit, bool refuseLonger, std::string& contents)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    if (refuseLonger && static_cast<std::uint64_t>(status.st_size) > limit)
+        return false;
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return false;
+    contents.assign(limit, '\0');
+    file.read(contents.data(), static_cast<std::streamsize>(limit));
+    if (file.bad())
+        return false;
+    contents.resize(static_cast<std::size_t>(file.gcount()));
+    return !refuseLonger || file.peek() == std::char_traits<char>::eof();
+}
+
+DownloadLimits PatchLimits()
+{
+    DownloadLimits limits;
+    limits.maxBytes = 256ull * 1024 * 1024;
+    limits.totalTime = std::chrono::minutes(30);
+    limits.stallTime = std::chrono::seconds(60);
+    return limits;
+}
+
+} // namespace
+
+CUpdateSession::CUpdateSession(IUpdateView& view, IDownloadListener& listener)
+    : m_view(view)
+    , m_listener(listener)
+    , m_programFilePath(GetRunningProgramPath())
+    , m_cacheFolder(GetUpdateFolderPath())
+    , m_patchLimits(PatchLimits())
+    , m_workerFunction(DownloadWorker)
+{
+    InitDownloads();
+}
+
+CUpdateSession::~CUpdateSession()
+{
+    if (m_worker.joinable()) {
+        m_cancelEvent.Set();
+        m_worker.join();
+    }
+}
+
+void CUpdateSession::SetDownloadLimits(const DownloadLimits& serverFiles, const DownloadLimits& patch)
+{
+    m_serverFileLimits = serverFiles;
+    m_patchLimits = patch;
+}
+
+void CUpdateSession::LogText(unsigned id) { m_view.AppendLogText(LoadResString(id)); }
+
+void CUpdateSession::FinishRun() { m_view.EnableUpdateButtons(true); }
+
+void CUpdateSession::OnStartUpdate()
+{
+    m_view.EnableUpdateButtons(false);
+    for (int stage = kStageVersionFile; stage <= kStagePatchFile; ++stage)
+        m_view.SetStageProgress(stage, 0);
+    m_updateStage = kStageIdle;
+
+    std::string versionText;
+    std::string error;
+    if (!ReadVersionText(m_programFilePath, versionText, error)) {
+        m_view.ShowSystemError(m_programFilePath + ": " + error);
+        LogText(kStringVersionUnreadable);
+        FinishRun();
+        return;
+    }
+    const std::optional<FileVersion> version = ParseFileVersion(versionText);
+    if (!version) {
+        LogText(kStringVersionUnreadable);
+        FinishRun();
+        return;
+    }
+    m_currentVersionText = versionText;
+    m_currentVersion = *version;
+    m_view.AppendLogText(FormatResString(kStringCurrentVersion, m_currentVersionText.c_str()));
+
+    const std::string url = JoinUrl(m_serverAddress, kVersionFileName);
+    LogText(kStringSeparator);
+    m_updateStage = kStageVersionFile;
+    if (!BeginDownload(url))
+        FinishRun();
+}
+
+bool CUpdateSession::BeginDownload(const std::string& url)
+{
+    if (m_worker.joinable())
+        return true;
+    if (!IsValidUrl(url)) {
+        m_view.ShowErrorMessage(kStringWrongUrl);
+        return false;
+    }
+    m_request.notify = &m_listener;
+    m_cancelEvent.Reset();
+    m_request.cancelEvent = &m_cancelEvent;
+    m_request.url = url;
+    m_request.cacheFolder = m_cacheFolder;
+    m_request.limits = m_updateStage == kStagePatchFile ? m_patchLimits : m_serverFileLimits;
+    m_request.cachePath.clear();
+    m_request.failureReason.clear();
+    try {
+        m_worker = std::thread([this] { m_workerFunction(m_request); });
+    } catch (const std::system_error&) {
+        m_view.ShowErrorMessage(kStringNoThread);
+        return false;
+    }
+    return true;
+}
+
+void CUpdateSession::OnDownloadStatus(const DownloadProgress* progress)
+{
+    std::string line;
+    if (progress) {
+        const std::uint32_t code = NormalizeStatusCode(progress->statusCode);
+        line = LoadResString(kStringStatusBase + code) + "  " + progress->statusText + "\r\n";
+        if (m_updateStage >= kStageVersionFile && m_updateStage <= kStagePatchFile && progress->progressMax > 0) {
+            const double share = static_cast<double>(progress->progress) * 100.0 / progress->progressMax;
+            m_view.SetStageProgress(m_updateStage, static_cast<int>(std::min(share, 100.0)));
+        }
+    } else {
+        line = LoadResString(kStringCanceled) + "\r\n";
+    }
+    m_view.AppendLogText(line);
+}
+
+void CUpdateSession::OnDownloadDone()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    if (m_abandoned)
+        return;
+
+    const std::string cachePath = m_request.cachePath;
+    if (cachePath.empty()) {
+        LogText(kStringReceiveFailed);
+        if (!m_request.failureReason.empty())
+            m_view.AppendLogText(FormatResString(kStringReason, m_request.failureReason.c_str()));
+        LogText(kStringSeparator);
+        FinishRun();
+        return;
+    }
+    LogText(kStringSeparator);
+    LogText(kStringReceived);
+
+    switch (m_updateStage) {
+    case kStageVersionFile:
+        if (IsNewerVersion(cachePath)) {
+            LogText(kStringStartingUpdate);
+            const std::string url = JoinUrl(m_serverAddress, kPatchListName);
+            m_updateStage = kStagePatchList;
+            LogText(kStringSeparator);
+            if (!BeginDownload(url))
+                FinishRun();
+        } else {
+            LogText(kStringUpToDate);
+            FinishRun();
+        }
+        break;
+    case kStagePatchList:
+        if (FindPatchEntry(cachePath)) {
+            const std::string url = JoinUrl(m_serverAddress, m_patchFileName);
+            m_updateStage = kStagePatchFile;
+            LogText(kStringSeparator);
+            if (!BeginDownload(url))
+                FinishRun();
+        } else {
+            LogText(kStringUpToDate);
+            FinishRun();
+        }
+        break;
+    case kStagePatchFile:
+        StartPatch(cachePath);
+        break;
+    default:
+        FinishRun();
+        break;
+    }
+}
+
+void CUpdateSession::StartPatch(const std::string& path)
+{
+    // The copy was made by the worker in the user's own folder; still, only a
+    // non-empty regular file is ever started.
+    struct stat status { };
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
+        m_view.AppendLogText(FormatResString(kStringPatchRefused, path.c_str()));
+        FinishRun();
+        return;
+    }
+    const std::string question = FormatResString(kStringConfirmPatch, m_request.url.c_str(), path.c_str());
+    if (!m_view.AskYesNo(question)) {
+        LogText(kStringPatchNotStarted);
+        FinishRun();
+        return;
+    }
+    std::string error;
+    if (::chmod(path.c_str(), status.st_mode | S_IXUSR) != 0)
+        error = std::strerror(errno);
+    else if (m_view.StartProgram(path, error))
+        error.clear();
+    else if (error.empty())
+        error = "unknown reason";
+    if (!error.empty()) {
+        m_view.AppendLogText(FormatResString(kStringPatchStartFailed, error.c_str()));
+        FinishRun();
+        return;
+    }
+    FinishRun();
+    m_updateStage = kStageIdle;
+    m_view.EndDialog(0);
+}
+
+bool CUpdateSession::IsNewerVersion(const std::string& path)
+{
+    std::string contents;
+    if (!ReadRegularFile(path, kVersionFileReadLimit, false, contents))
+        return false;
+    const std::optional<FileVersion> latest = ParseFileVersion(contents);
+    if (!latest)
+        return false;
+    const auto& parts = latest->parts;
+    m_view.AppendLogText(FormatResString(kStringLatestVersion, parts[0], parts[1], parts[2], parts[3]));
+    return *latest > m_currentVersion;
+}
+
+bool CUpdateSession::FindPatchEntry(const std::string& path)
+{
+    std::string contents;
+    std::optional<std::string> name;
+    if (ReadRegularFile(path, kPatchListLimit, true, contents))
+        name = FindPatchRecord(contents, m_currentVersion);
+    if (!name) {
+        LogText(kStringPatchNotFound);
+        return false;
+    }
+    m_patchFileName = *name;
+    m_view.AppendLogText(FormatResString(kStringPatchFound, m_patchFileName.c_str()));
+    return true;
+}
+
+void CUpdateSession::Abandon()
+{
+    m_abandoned = true;
+    m_cancelEvent.Set();
+}
