@@ -1,0 +1,130 @@
+#pragma once
+
+#include "JpegHuffman.h"
+#include "JpegStatus.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// A baseline JPEG codec (ITU-T T.81 sequential DCT, Huffman coding) that
+// carries one secret bit in every chroma block.
+//
+// Decoding turns a file into a 24-bit bottom-up BGR pixel array (each row
+// padded to a multiple of 4 bytes, as in a Windows DIB) and, on the way,
+// collects the carrier bit of every block of the second and third component
+// into the container buffer: 1 when the quantized coefficient at zigzag
+// position 9 is non-zero. Encoding writes a fresh 4:4:4 file with fixed tables
+// and puts the container buffer's bits back, one into every Cb and Cr block.
+//
+// Each step is announced through WriteLog: 104-113 while decoding, 114-124
+// while encoding.
+class CJpegCodec {
+public:
+    CJpegCodec();
+    virtual ~CJpegCodec();
+    CJpegCodec(const CJpegCodec&) = delete;
+    CJpegCodec& operator=(const CJpegCodec&) = delete;
+
+    // Reads the whole file and decodes it. On failure the codec holds no
+    // image and the result says why.
+    JpegResult Decode(const std::string& path);
+    JpegResult DecodeMemory(std::span<const std::uint8_t> file);
+
+    // Encodes `width` x `height` pixels given as top-down rows of B, G, R bytes,
+    // each row padded to a multiple of 4 bytes, and writes the file whole
+    // (through a temporary file, so a failed write leaves no partial file).
+    JpegResult Encode(const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* pixels);
+    JpegResult EncodeToMemory(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
+                              std::vector<std::uint8_t>& file);
+
+    // The decoded picture.
+    bool HasImage() const { return m_hasImage; }
+    std::uint32_t GetWidth() const { return m_frameWidth; }
+    std::uint32_t GetHeight() const { return m_frameHeight; }
+    const std::vector<std::uint8_t>& GetImage() const { return m_image; }
+    int GetComponentCount() const { return m_componentCount; }
+
+    // The container buffer: the carrier bits collected by Decode, most
+    // significant bit first, and the bits that Encode hides. It is longer
+    // than the bits a picture carries; GetCarriedCount gives the whole bytes
+    // actually collected.
+    std::uint8_t* GetContainerBuffer() { return m_containerBuffer.empty() ? nullptr : m_containerBuffer.data(); }
+    const std::uint8_t* GetContainerBuffer() const
+    {
+        return m_containerBuffer.empty() ? nullptr : m_containerBuffer.data();
+    }
+    std::uint32_t GetContainerBufferSize() const { return std::uint32_t(m_containerBuffer.size()); }
+    std::uint32_t GetCarriedCount() const { return m_carriedCount; }
+
+private:
+    struct FrameComponent {
+        std::uint8_t id = 0;
+        std::uint8_t horizontal = 1; // H
+        std::uint8_t vertical = 1;   // V
+        std::uint8_t quantizationTable = 0;
+    };
+    struct ScanComponent {
+        std::uint8_t selector = 0;
+        std::uint8_t dcTable = 0;
+        std::uint8_t acTable = 0;
+    };
+
+    // Decoder: segment parsing (JpegReader.cpp).
+    void ResetDecoder();
+    JpegResult Fail(JpegStatus status);
+    bool MarkerAt(std::size_t offset, std::uint8_t code) const;
+    JpegStatus SegmentLength(std::size_t& length) const;
+    JpegStatus SkipApplicationSegment();
+    JpegStatus ProcessDRI();
+    JpegStatus ProcessDHT();
+    JpegStatus ProcessDQT();
+    JpegStatus ProcessSOF();
+    JpegStatus ProcessSOS(bool& scanDecoded);
+    JpegStatus DescribeUnknownSegment() const;
+    JpegStatus CheckSegmentsAfterScan(std::size_t offset) const;
+
+    // Decoder: the scan (JpegScan.cpp).
+    JpegStatus DecodeScan();
+    void ConvertColors(const std::vector<std::uint8_t>* planes, const std::size_t* strides);
+
+    // Encoder (JpegWriter.cpp).
+    JpegResult EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
+                            std::vector<std::uint8_t>& header, std::vector<std::uint8_t>& data);
+
+    JpegHuffmanTable& HuffmanSlot(int tableClass, int id) { return m_huffmanTables[std::size_t(4 * tableClass + id)]; }
+
+    // The container.
+    std::uint32_t m_carrierBitIndex = 0;
+    std::vector<std::uint8_t> m_containerBuffer;
+    std::uint32_t m_carriedCount = 0;
+
+    // The file being decoded and the offset of the next segment in it.
+    std::span<const std::uint8_t> m_file;
+    std::size_t m_position = 0;
+    // Start of the scan's data; after the scan, the first byte not consumed
+    // (npos while whole data bytes are left unread).
+    std::size_t m_entropyCursor = 0;
+    std::size_t m_scanEnd = 0; // where loading of the scan's data stopped
+
+    std::uint16_t m_restartInterval = 0;
+    std::int32_t m_trueWidth = 0;
+    std::int32_t m_trueHeight = 0;
+    std::vector<std::uint8_t> m_image;
+    bool m_hasImage = false;
+
+    std::array<std::array<std::uint8_t, 64>, 4> m_quantizationTables{}; // zigzag order
+    std::array<bool, 4> m_quantizationPresent{};
+    std::array<JpegHuffmanTable, 8> m_huffmanTables{}; // DC 0-3, AC 0-3
+
+    bool m_frameSeen = false;
+    std::uint16_t m_frameWidth = 0;
+    std::uint16_t m_frameHeight = 0;
+    std::uint8_t m_componentCount = 0;
+    std::array<FrameComponent, 3> m_components{};
+    std::uint8_t m_scanComponentCount = 0;
+    std::array<ScanComponent, 3> m_scanComponents{};
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "CarrierPicture.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CJpegCodec;
+
+// A JPEG carrier picture. Loading decodes the file with the picture's own
+// codec, which also collects the carrier bits into the codec's container
+// buffer; the picture keeps the decoded pixels as a 24-bit bottom-up DIB.
+// Saving re-encodes those pixels as a fresh 4:4:4 JPEG through the same
+// codec, which hides the container buffer in the new file's chroma blocks.
+class CJpegPicture : public CCarrierPicture {
+public:
+    // The BITMAPINFOHEADER that describes the pixels.
+    struct InfoHeader {
+        std::uint32_t biSize = 40;
+        std::int32_t biWidth = 0;
+        std::int32_t biHeight = 0;
+        std::uint16_t biPlanes = 1;
+        std::uint16_t biBitCount = 24;
+        std::uint32_t biCompression = 0;
+        std::uint32_t biSizeImage = 0;
+        std::int32_t biXPelsPerMeter = 0;
+        std::int32_t biYPelsPerMeter = 0;
+        std::uint32_t biClrUsed = 0;
+        std::uint32_t biClrImportant = 0;
+    };
+
+    CJpegPicture();
+    ~CJpegPicture() override;
+
+    int HasSecretData() const override { return m_bHasSecret; }
+    std::uint32_t GetDataSpace() const override { return m_dataSpace; }
+    // 0, or kPictureAlreadyLoaded for a second Load, kPictureCannotCreate
+    // when the file cannot be read, kPictureNotSupported when it is not a
+    // JPEG this codec decodes. GetFailureReason() then says why.
+    int Load(const std::string& path) override;
+    void MarkSecret() override;
+    // 0, or kPictureAlreadyLoaded when no picture is loaded,
+    // kPictureWriteFailed when the file cannot be written.
+    int Save(const std::string& path) override;
+    std::uint8_t* GetDataBuffer() override;
+    const std::string& GetResultPage() const override { return m_strResultPage; }
+    const std::string& GetReportPage() const override { return m_strReportPage; }
+    void SetPasswordDigest(const std::uint8_t* digest) override;
+    void GetPasswordDigest(std::uint8_t* digest) const override;
+    void SetReportTemplate(const std::string& path) override { m_strReportTemplate = path; }
+    void SetResultTemplate(const std::string& path) override { m_strResultTemplate = path; }
+    bool IsLoaded() const override { return m_bLoaded; }
+
+    const InfoHeader& GetInfoHeader() const { return m_infoHeader; }
+    // Bottom-up rows of B, G, R bytes, each padded to a multiple of 4 bytes.
+    const std::vector<std::uint8_t>& GetPixels() const { return m_pixels; }
+    std::int32_t GetWidth() const { return m_infoHeader.biWidth; }
+    std::int32_t GetHeight() const { return m_infoHeader.biHeight; }
+    // Whole bytes carried by the chroma blocks of the loaded file.
+    std::uint32_t GetCarrierCapacity() const;
+
+private:
+    std::unique_ptr<CJpegCodec> m_pCodec;
+    std::vector<std::uint8_t> m_pixels;
+    InfoHeader m_infoHeader;
+    std::int32_t m_rowPadding = 0;
+    bool m_bLoaded = false;
+};

@@ -1,0 +1,439 @@
+#include "JpegCodec.h"
+
+#include "FileIO.h"
+#include "Log.h"
+
+#include <algorithm>
+
+// The marker-segment level of the decoder (ITU-T T.81 Annex B). After the
+// start-of-image marker the headers are read in rounds: every round runs the
+// segment parsers once each in a fixed order (APPn/COM skip and DRI, DHT, DQT,
+// SOF0, SOS), each looking only at the current position, so a round takes at
+// most one segment of each kind. The scan is decoded as soon as its header is
+// read. At most 51 rounds are run.
+
+namespace {
+
+constexpr int kParsingRounds = 51;
+
+constexpr std::uint8_t kMarkerSOF0 = 0xC0;
+constexpr std::uint8_t kMarkerDHT = 0xC4;
+constexpr std::uint8_t kMarkerSOI = 0xD8;
+constexpr std::uint8_t kMarkerEOI = 0xD9;
+constexpr std::uint8_t kMarkerSOS = 0xDA;
+constexpr std::uint8_t kMarkerDQT = 0xDB;
+constexpr std::uint8_t kMarkerDNL = 0xDC;
+constexpr std::uint8_t kMarkerDRI = 0xDD;
+
+// Decoded pictures are limited to what a 24-bit DIB of 32-bit size can hold.
+constexpr std::uint64_t kMaxPictureBytes = 0x7FFFFFFF;
+
+std::uint16_t ReadBigEndian16(const std::uint8_t* bytes)
+{
+    return std::uint16_t((bytes[0] << 8) | bytes[1]);
+}
+
+void LogRound()
+{
+    for (unsigned id : {105u, 107u, 108u, 109u, 106u})
+        WriteLog(id);
+}
+
+} // namespace
+
+CJpegCodec::CJpegCodec() = default;
+
+CJpegCodec::~CJpegCodec() = default;
+
+void CJpegCodec::ResetDecoder()
+{
+    m_carrierBitIndex = 0;
+    m_containerBuffer.clear();
+    m_carriedCount = 0;
+    m_file = {};
+    m_position = 0;
+    m_entropyCursor = 0;
+    m_scanEnd = 0;
+    m_restartInterval = 0;
+    m_trueWidth = 0;
+    m_trueHeight = 0;
+    m_image.clear();
+    m_hasImage = false;
+    m_quantizationPresent = {};
+    for (JpegHuffmanTable& table : m_huffmanTables)
+        table.present = false;
+    m_frameSeen = false;
+    m_frameWidth = 0;
+    m_frameHeight = 0;
+    m_componentCount = 0;
+    m_scanComponentCount = 0;
+}
+
+JpegResult CJpegCodec::Fail(JpegStatus status)
+{
+    ResetDecoder();
+    return {status, {}};
+}
+
+JpegResult CJpegCodec::Decode(const std::string& path)
+{
+    ResetDecoder();
+    std::vector<std::uint8_t> contents;
+    std::string error;
+    if (!ReadWholeFile(path, contents, error))
+        return {JpegStatus::CannotReadFile, error};
+    JpegResult result = DecodeMemory(contents);
+    m_file = {};
+    return result;
+}
+
+JpegResult CJpegCodec::DecodeMemory(std::span<const std::uint8_t> file)
+{
+    ResetDecoder();
+    m_file = file;
+
+    WriteLog(104);
+    std::size_t offset = 0;
+    while (offset + 1 < file.size() && !(file[offset] == 0xFF && file[offset + 1] == kMarkerSOI))
+        ++offset;
+    if (offset + 1 >= file.size())
+        return Fail(JpegStatus::NoStartOfImage);
+    m_position = offset + 2;
+    m_entropyCursor = m_position;
+
+    for (int round = 1; round <= kParsingRounds; ++round) {
+        const std::size_t roundStart = m_position;
+        bool scanDecoded = false;
+        JpegStatus status;
+
+        WriteLog(105);
+        if ((status = SkipApplicationSegment()) != JpegStatus::Ok || (status = ProcessDRI()) != JpegStatus::Ok)
+            return Fail(status);
+        WriteLog(107);
+        if ((status = ProcessDHT()) != JpegStatus::Ok)
+            return Fail(status);
+        WriteLog(108);
+        if ((status = ProcessDQT()) != JpegStatus::Ok)
+            return Fail(status);
+        WriteLog(109);
+        if ((status = ProcessSOF()) != JpegStatus::Ok)
+            return Fail(status);
+        WriteLog(106);
+        if ((status = ProcessSOS(scanDecoded)) != JpegStatus::Ok)
+            return Fail(status);
+
+        if (scanDecoded) {
+            if (!MarkerAt(m_entropyCursor, kMarkerEOI)) {
+                // Something other than the end of the picture follows the
+                // scan. A second scan or a DNL height cannot be honoured;
+                // anything else (a missing EOI, trailing bytes) leaves the
+                // decoded picture complete, and the remaining rounds find no
+                // further segment.
+                status = CheckSegmentsAfterScan(m_scanEnd);
+                if (status != JpegStatus::Ok)
+                    return Fail(status);
+                for (int rest = round + 1; rest <= kParsingRounds; ++rest)
+                    LogRound();
+            }
+            m_file = {};
+            m_hasImage = true;
+            return {};
+        }
+        if (MarkerAt(m_entropyCursor, kMarkerEOI))
+            break;
+        // A round that moved nothing would be repeated unchanged by every
+        // later round: the segment here is one that no parser takes.
+        if (m_position == roundStart)
+            return Fail(DescribeUnknownSegment());
+    }
+    return Fail(JpegStatus::NoScan);
+}
+
+bool CJpegCodec::MarkerAt(std::size_t offset, std::uint8_t code) const
+{
+    return offset < m_file.size() && offset + 1 < m_file.size() && m_file[offset] == 0xFF &&
+           m_file[offset + 1] == code;
+}
+
+JpegStatus CJpegCodec::SegmentLength(std::size_t& length) const
+{
+    if (m_position + 4 > m_file.size())
+        return JpegStatus::SegmentPastEnd;
+    length = ReadBigEndian16(&m_file[m_position + 2]);
+    if (length < 2)
+        return JpegStatus::SegmentTooShort;
+    if (m_position + 2 + length > m_file.size())
+        return JpegStatus::SegmentPastEnd;
+    return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::SkipApplicationSegment()
+{
+    if (m_position + 1 >= m_file.size() || m_file[m_position] != 0xFF)
+        return JpegStatus::Ok;
+    const std::uint8_t code = m_file[m_position + 1];
+    if (code == 0xFF) {
+        // A fill byte before a marker (T.81 B.1.1.2).
+        m_position += 1;
+        return JpegStatus::Ok;
+    }
+    // APP0-APP15, the reserved JPGn markers and COM.
+    if ((code & 0xF0) != 0xE0 && (code & 0xF0) != 0xF0)
+        return JpegStatus::Ok;
+    std::size_t length = 0;
+    if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
+        return status;
+    m_position += length + 2;
+    return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::ProcessDRI()
+{
+    if (!MarkerAt(m_position, kMarkerDRI))
+        return JpegStatus::Ok;
+    std::size_t length = 0;
+    if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
+        return status;
+    if (length != 4)
+        return JpegStatus::BadRestartInterval;
+    m_restartInterval = ReadBigEndian16(&m_file[m_position + 4]);
+    m_position += 6;
+    return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::ProcessDHT()
+{
+    if (!MarkerAt(m_position, kMarkerDHT))
+        return JpegStatus::Ok;
+    std::size_t length = 0;
+    if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
+        return status;
+    const std::size_t end = m_position + 2 + length;
+    std::size_t offset = m_position + 4;
+    while (offset < end) {
+        const std::uint8_t tableByte = m_file[offset];
+        const int tableClass = tableByte >> 4;
+        const int id = tableByte & 15;
+        if (tableClass > 1 || id > 3)
+            return JpegStatus::BadHuffmanTableClass;
+        if (offset + 17 > end)
+            return JpegStatus::SegmentTooShort;
+        const std::uint8_t* bits = &m_file[offset + 1];
+        int count = 0;
+        for (int i = 0; i < 16; ++i)
+            count += bits[i];
+        if (offset + 17 + std::size_t(count) > end)
+            return JpegStatus::SegmentTooShort;
+        if (JpegStatus status = BuildHuffmanTable(bits, &m_file[offset + 17], count, HuffmanSlot(tableClass, id));
+            status != JpegStatus::Ok)
+            return status;
+        offset += 17 + std::size_t(count);
+    }
+    m_position = end;
+    return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::ProcessDQT()
+{
+    if (!MarkerAt(m_position, kMarkerDQT))
+        return JpegStatus::Ok;
+    std::size_t length = 0;
+    if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
+        return status;
+    const std::size_t end = m_position + 2 + length;
+    std::size_t offset = m_position + 4;
+    while (offset < end) {
+        const int precision = m_file[offset] >> 4;
+        const int id = m_file[offset] & 15;
+        if (precision == 1)
+            return JpegStatus::SixteenBitQuantization;
+        if (precision != 0 || id > 3)
+            return JpegStatus::BadQuantizationTable;
+        if (offset + 65 > end)
+            return JpegStatus::SegmentTooShort;
+        for (std::size_t k = 0; k < 64; ++k)
+            m_quantizationTables[std::size_t(id)][k] = m_file[offset + 1 + k];
+        m_quantizationPresent[std::size_t(id)] = true;
+        offset += 65;
+    }
+    m_position = end;
+    return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::ProcessSOF()
+{
+    if (!MarkerAt(m_position, kMarkerSOF0))
+        return JpegStatus::Ok;
+    if (m_frameSeen)
+        return JpegStatus::DuplicateFrame;
+    std::size_t length = 0;
+    if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
+        return status;
+    if (length < 8)
+        return JpegStatus::BadFrameHeader;
+    const std::uint8_t* segment = &m_file[m_position];
+    if (segment[4] != 8)
+        return JpegStatus::BadSamplePrecision;
+    const std::uint16_t height = ReadBigEndian16(segment + 5);
+    const std::uint16_t width = ReadBigEndian16(segment + 7);
+    const int componentCount = segment[9];
+    if (componentCount == 0)
+        return JpegStatus::EmptyFrame;
+    if (componentCount > 3)
+        return JpegStatus::TooManyComponents;
+    if (componentCount == 2)
+        return JpegStatus::TwoComponents;
+    if (length != 8 + 3 * std::size_t(componentCount))
+        return JpegStatus::BadFrameHeader;
+    if (width == 0)
+        return JpegStatus::EmptyFrame;
+    if (height == 0)
+        return JpegStatus::HeightFromDnl;
+
+    int maxHorizontal = 1;
+    int maxVertical = 1;
+    for (int i = 0; i < componentCount; ++i) {
+        const std::uint8_t* entry = segment + 10 + 3 * i;
+        FrameComponent& component = m_components[std::size_t(i)];
+        component.id = entry[0];
+        component.horizontal = entry[1] >> 4;
+        component.vertical = entry[1] & 15;
+        component.quantizationTable = entry[2];
+        if (component.horizontal == 0 || component.horizontal > 4 || component.vertical == 0 ||
+            component.vertical > 4)
+            return JpegStatus::BadSamplingFactor;
+        if (component.quantizationTable > 3)
+            return JpegStatus::BadQuantizationTable;
+        // A single component is coded non-interleaved: one block per MCU,
+        // whatever its factors say (T.81 A.2.2).
+        if (componentCount == 1)
+            component.horizontal = component.vertical = 1;
+        maxHorizontal = std::max<int>(maxHorizontal, component.horizontal);
+        maxVertical = std::max<int>(maxVertical, component.vertical);
+    }
+    for (int i = 0; i < componentCount; ++i) {
+        const FrameComponent& component = m_components[std::size_t(i)];
+        if (maxHorizontal % component.horizontal != 0 || maxVertical % component.vertical != 0)
+            return JpegStatus::UnevenSampling;
+    }
+    const std::uint64_t paddedWidth = (width + 8u * maxHorizontal - 1) / (8u * maxHorizontal) * (8u * maxHorizontal);
+    const std::uint64_t paddedHeight = (height + 8u * maxVertical - 1) / (8u * maxVertical) * (8u * maxVertical);
+    if (paddedWidth * paddedHeight * 3 > kMaxPictureBytes)
+        return JpegStatus::PictureTooLarge;
+
+    m_frameSeen = true;
+    m_frameWidth = width;
+    m_frameHeight = height;
+    m_componentCount = std::uint8_t(componentCount);
+    m_position += length + 2;
+    return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::ProcessSOS(bool& scanDecoded)
+{
+    scanDecoded = false;
+    if (!MarkerAt(m_position, kMarkerSOS))
+        return JpegStatus::Ok;
+    if (!m_frameSeen)
+        return JpegStatus::ScanBeforeFrame;
+    std::size_t length = 0;
+    if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
+        return status;
+    if (length < 3)
+        return JpegStatus::BadScanHeader;
+    const std::uint8_t* segment = &m_file[m_position];
+    const int count = segment[4];
+    if (count == 0 || count > 4 || length != 6 + 2 * std::size_t(count))
+        return JpegStatus::BadScanHeader;
+    // Every component must be in this one scan, in frame order; a scan with
+    // fewer belongs to a file coded in several scans.
+    if (count < m_componentCount)
+        return JpegStatus::SeveralScans;
+    if (count > m_componentCount)
+        return JpegStatus::ScanComponentMismatch;
+    for (int j = 0; j < count; ++j) {
+        ScanComponent& component = m_scanComponents[std::size_t(j)];
+        component.selector = segment[5 + 2 * j];
+        component.dcTable = segment[6 + 2 * j] >> 4;
+        component.acTable = segment[6 + 2 * j] & 15;
+        if (component.selector != m_components[std::size_t(j)].id)
+            return JpegStatus::ScanComponentMismatch;
+        if (component.dcTable > 3 || component.acTable > 3 || !HuffmanSlot(0, component.dcTable).present ||
+            !HuffmanSlot(1, component.acTable).present)
+            return JpegStatus::MissingHuffmanTable;
+        if (!m_quantizationPresent[m_components[std::size_t(j)].quantizationTable])
+            return JpegStatus::MissingQuantizationTable;
+    }
+    // Ss, Se and Ah/Al follow; a baseline scan always codes coefficients
+    // 0 to 63 at full precision.
+    m_scanComponentCount = std::uint8_t(count);
+    m_position += length + 2;
+    m_entropyCursor = m_position;
+
+    if (JpegStatus status = DecodeScan(); status != JpegStatus::Ok)
+        return status;
+    scanDecoded = true;
+    return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::DescribeUnknownSegment() const
+{
+    if (m_position + 1 >= m_file.size())
+        return JpegStatus::NoScan;
+    if (m_file[m_position] != 0xFF)
+        return JpegStatus::MissingMarker;
+    switch (m_file[m_position + 1]) {
+    case 0xC1:
+        return JpegStatus::ExtendedSequential;
+    case 0xC2:
+        return JpegStatus::Progressive;
+    case 0xC3:
+        return JpegStatus::Lossless;
+    case 0xC5:
+    case 0xC6:
+    case 0xC7:
+    case 0xDE:
+    case 0xDF:
+        return JpegStatus::Hierarchical;
+    case 0xC9:
+    case 0xCA:
+    case 0xCB:
+    case 0xCC:
+    case 0xCD:
+    case 0xCE:
+    case 0xCF:
+        return JpegStatus::ArithmeticCoding;
+    case kMarkerDNL:
+        return JpegStatus::HeightFromDnl;
+    case kMarkerEOI:
+        return JpegStatus::NoScan;
+    default:
+        return JpegStatus::MissingMarker;
+    }
+}
+
+JpegStatus CJpegCodec::CheckSegmentsAfterScan(std::size_t offset) const
+{
+    // Find the first marker after the scan's data, then walk the segments
+    // that follow it until the end of the picture.
+    const std::size_t size = m_file.size();
+    while (offset + 1 < size) {
+        const std::uint8_t code = m_file[offset + 1];
+        if (m_file[offset] == 0xFF && code != 0x00 && code != 0xFF && (code & 0xF8) != 0xD0)
+            break;
+        ++offset;
+    }
+    while (offset + 1 < size && m_file[offset] == 0xFF) {
+        const std::uint8_t code = m_file[offset + 1];
+        if (code == kMarkerSOS)
+            return JpegStatus::SeveralScans;
+        if (code == kMarkerDNL)
+            return JpegStatus::HeightFromDnl;
+        const bool tableOrNote = code == kMarkerDHT || code == kMarkerDQT || code == kMarkerDRI ||
+                                 (code & 0xF0) == 0xE0 || code == 0xFE;
+        if (!tableOrNote || offset + 4 > size)
+            break;
+        offset += 2 + ReadBigEndian16(&m_file[offset + 2]);
+    }
+    return JpegStatus::Ok;
+}

@@ -1,0 +1,247 @@
+#include "JpegCodec.h"
+
+#include "JpegTables.h"
+#include "JpegTransform.h"
+#include "Log.h"
+
+#include <algorithm>
+#include <cstring>
+
+// Decoding of the scan (ITU-T T.81 F.2): Huffman decoding of every block,
+// collection of the carrier bits, dequantization, inverse DCT into one sample
+// plane per component, then upsampling by pixel replication and colour
+// conversion into the bottom-up BGR picture.
+
+namespace {
+
+struct ComponentState {
+    const JpegHuffmanTable* dcTable = nullptr;
+    const JpegHuffmanTable* acTable = nullptr;
+    alignas(16) std::uint16_t quantization[64] = {}; // natural order
+    std::uint8_t* plane = nullptr;
+    std::size_t stride = 0;
+    int horizontal = 1;
+    int vertical = 1;
+    bool carriesBit = false;
+    std::int16_t predictor = 0;
+};
+
+// T.81 F.2.2: one block's coefficients, in natural order, into `block`
+// (which must be all zero on entry). The masks receive a bit for every row
+// and column that holds a decoded coefficient.
+inline JpegStatus DecodeBlock(CJpegBitReader& reader, ComponentState& component, std::int16_t* block,
+                              unsigned& rowMask, unsigned& columnMask)
+{
+    const int category = DecodeHuffman(reader, *component.dcTable);
+    if (category < 0)
+        return JpegStatus::BadHuffmanCode;
+    if (category > 15)
+        return JpegStatus::BadDifferenceCategory;
+    const std::int32_t difference = reader.ReceiveExtend(category);
+    component.predictor = std::int16_t(difference + component.predictor);
+    block[0] = component.predictor;
+    rowMask = 1;
+    columnMask = 1;
+
+    const JpegHuffmanTable& acTable = *component.acTable;
+    for (int k = 1;;) {
+        const int symbol = DecodeHuffman(reader, acTable);
+        if (symbol < 0)
+            return JpegStatus::BadHuffmanCode;
+        const int run = symbol >> 4;
+        const int size = symbol & 15;
+        if (size == 0) {
+            if (run != 15)
+                break; // end of block
+            k += 16;   // ZRL: sixteen zero coefficients
+            if (k > 64)
+                return JpegStatus::BadCoefficientRun;
+            continue;
+        }
+        k += run;
+        if (k > 63)
+            return JpegStatus::BadCoefficientRun;
+        const int natural = kZigzagToNatural[std::size_t(k)];
+        block[natural] = std::int16_t(reader.ReceiveExtend(size));
+        rowMask |= 1u << (natural >> 3);
+        columnMask |= 1u << (natural & 7);
+        if (k == 63)
+            break;
+        ++k;
+    }
+    if (reader.Overrun())
+        return reader.StoppedAtMarker() ? JpegStatus::EntropyDataInterrupted : JpegStatus::EntropyDataTruncated;
+    return JpegStatus::Ok;
+}
+
+// Copies `count` samples of a component row widened `factor` times.
+void ReplicateRow(const std::uint8_t* source, int factor, int count, std::uint8_t* target)
+{
+    if (factor == 2) {
+        for (int x = 0; x < count; x += 2) {
+            target[x] = source[x / 2];
+            target[x + 1] = source[x / 2];
+        }
+        return;
+    }
+    for (int x = 0, sourceX = 0, step = 0; x < count; ++x) {
+        target[x] = source[sourceX];
+        if (++step == factor) {
+            step = 0;
+            ++sourceX;
+        }
+    }
+}
+
+} // namespace
+
+JpegStatus CJpegCodec::DecodeScan()
+{
+    const int componentCount = m_componentCount;
+    int maxHorizontal = 1;
+    int maxVertical = 1;
+    for (int c = 0; c < componentCount; ++c) {
+        maxHorizontal = std::max<int>(maxHorizontal, m_components[std::size_t(c)].horizontal);
+        maxVertical = std::max<int>(maxVertical, m_components[std::size_t(c)].vertical);
+    }
+    m_trueWidth = m_frameWidth;
+    m_trueHeight = m_frameHeight;
+    const std::size_t mcuWidth = 8 * std::size_t(maxHorizontal);
+    const std::size_t mcuHeight = 8 * std::size_t(maxVertical);
+    const std::size_t mcusAcross = (std::size_t(m_trueWidth) + mcuWidth - 1) / mcuWidth;
+    const std::size_t mcusDown = (std::size_t(m_trueHeight) + mcuHeight - 1) / mcuHeight;
+    const std::size_t paddedWidth = mcusAcross * mcuWidth;
+    const std::size_t paddedHeight = mcusDown * mcuHeight;
+
+    // Every block takes at least two bits (a DC code and an end-of-block
+    // code), so data too short for the frame is refused before anything is
+    // allocated for it.
+    std::uint64_t blocksPerMcu = 0;
+    for (int c = 0; c < componentCount; ++c)
+        blocksPerMcu += std::uint64_t(m_components[std::size_t(c)].horizontal) * m_components[std::size_t(c)].vertical;
+    const std::uint64_t blockCount = blocksPerMcu * mcusAcross * mcusDown;
+    if (blockCount * 2 > std::uint64_t(m_file.size() - m_position) * 8)
+        return JpegStatus::EntropyDataTruncated;
+
+    std::vector<std::uint8_t> planes[3];
+    std::size_t strides[3] = {};
+    ComponentState components[3];
+    for (int c = 0; c < componentCount; ++c) {
+        const FrameComponent& frame = m_components[std::size_t(c)];
+        const ScanComponent& scan = m_scanComponents[std::size_t(c)];
+        ComponentState& state = components[c];
+        state.horizontal = frame.horizontal;
+        state.vertical = frame.vertical;
+        strides[c] = mcusAcross * frame.horizontal * 8;
+        planes[c].resize(strides[c] * mcusDown * frame.vertical * 8);
+        state.plane = planes[c].data();
+        state.stride = strides[c];
+        state.dcTable = &HuffmanSlot(0, scan.dcTable);
+        state.acTable = &HuffmanSlot(1, scan.acTable);
+        const auto& table = m_quantizationTables[frame.quantizationTable];
+        for (std::size_t k = 0; k < 64; ++k)
+            state.quantization[kZigzagToNatural[k]] = table[k];
+        state.carriesBit = c != 0;
+    }
+
+    m_carriedCount = 0;
+    m_containerBuffer.assign(std::max<std::size_t>(paddedWidth * paddedHeight / 8, 20), 0);
+    WriteLog(111);
+
+    CJpegBitReader reader;
+    reader.Start(m_file.data(), m_file.size(), m_position);
+    alignas(32) std::int16_t block[64] = {};
+    const std::size_t containerBits = m_containerBuffer.size() * 8;
+    unsigned mcusSinceRestart = 0;
+    for (std::size_t mcuRow = 0; mcuRow < mcusDown; ++mcuRow) {
+        for (std::size_t mcuColumn = 0; mcuColumn < mcusAcross; ++mcuColumn) {
+            for (int c = 0; c < componentCount; ++c) {
+                ComponentState& component = components[c];
+                for (int blockRow = 0; blockRow < component.vertical; ++blockRow) {
+                    for (int blockColumn = 0; blockColumn < component.horizontal; ++blockColumn) {
+                        unsigned rowMask = 0;
+                        unsigned columnMask = 0;
+                        if (JpegStatus status = DecodeBlock(reader, component, block, rowMask, columnMask);
+                            status != JpegStatus::Ok)
+                            return status;
+                        if (component.carriesBit) {
+                            if (block[kCarrierNaturalIndex] != 0 && m_carrierBitIndex < containerBits)
+                                m_containerBuffer[m_carrierBitIndex / 8] |=
+                                    std::uint8_t(0x80u >> (m_carrierBitIndex % 8));
+                            ++m_carrierBitIndex;
+                            ++m_carriedCount;
+                        }
+                        const std::size_t y = (mcuRow * component.vertical + blockRow) * 8;
+                        const std::size_t x = (mcuColumn * component.horizontal + blockColumn) * 8;
+                        InverseDct(block, component.quantization, rowMask, columnMask,
+                                   component.plane + y * component.stride + x, std::ptrdiff_t(component.stride));
+                        std::memset(block, 0, sizeof block);
+                    }
+                }
+            }
+            // T.81 F.2.1.3.1: after each restart interval a restart marker
+            // resets the DC predictions and starts on a byte boundary.
+            if (m_restartInterval != 0 && ++mcusSinceRestart == m_restartInterval) {
+                mcusSinceRestart = 0;
+                if (reader.TakeRestartMarker()) {
+                    for (ComponentState& component : components)
+                        component.predictor = 0;
+                }
+            }
+        }
+    }
+    m_scanEnd = reader.NextLoadOffset();
+    const std::ptrdiff_t end = reader.EndOfConsumedData();
+    m_entropyCursor = end < 0 ? std::size_t(-1) : std::size_t(end);
+
+    m_carriedCount /= 8;
+    WriteLog(113);
+    WriteLog(112);
+    ConvertColors(planes, strides);
+    return JpegStatus::Ok;
+}
+
+void CJpegCodec::ConvertColors(const std::vector<std::uint8_t>* planes, const std::size_t* strides)
+{
+    const int width = m_trueWidth;
+    const int height = m_trueHeight;
+    const std::size_t rowBytes = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
+    m_image.assign(rowBytes * std::size_t(height), 0);
+
+    if (m_componentCount == 1) {
+        for (int row = 0; row < height; ++row) {
+            const std::uint8_t* source = planes[0].data() + std::size_t(row) * strides[0];
+            std::uint8_t* target = m_image.data() + std::size_t(height - 1 - row) * rowBytes;
+            for (int x = 0; x < width; ++x)
+                target[3 * x] = target[3 * x + 1] = target[3 * x + 2] = source[x];
+        }
+        return;
+    }
+
+    int maxHorizontal = 1;
+    int maxVertical = 1;
+    for (int c = 0; c < 3; ++c) {
+        maxHorizontal = std::max<int>(maxHorizontal, m_components[std::size_t(c)].horizontal);
+        maxVertical = std::max<int>(maxVertical, m_components[std::size_t(c)].vertical);
+    }
+    // Rows of replicated samples, long enough for the converter's groups of 8.
+    const std::size_t rowLength = (std::size_t(width) + 7) / 8 * 8;
+    std::vector<std::uint8_t> replicated(3 * rowLength);
+    for (int row = 0; row < height; ++row) {
+        const std::uint8_t* rows[3];
+        for (int c = 0; c < 3; ++c) {
+            const int horizontalFactor = maxHorizontal / m_components[std::size_t(c)].horizontal;
+            const int verticalFactor = maxVertical / m_components[std::size_t(c)].vertical;
+            const std::uint8_t* source = planes[c].data() + std::size_t(row / verticalFactor) * strides[c];
+            if (horizontalFactor == 1) {
+                rows[c] = source; // plane rows are padded to whole blocks
+            } else {
+                std::uint8_t* target = replicated.data() + std::size_t(c) * rowLength;
+                ReplicateRow(source, horizontalFactor, int(rowLength), target);
+                rows[c] = target;
+            }
+        }
+        ConvertYCbCrToBgr(rows[0], rows[1], rows[2], width,
+                          m_image.data() + std::size_t(height - 1 - row) * rowBytes);
+    }
+}

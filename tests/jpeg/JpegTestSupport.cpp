@@ -1,0 +1,308 @@
+#include "JpegTestSupport.h"
+
+#include "JpegTables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::uint8_t ClampByte(double value)
+{
+    return std::uint8_t(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+} // namespace
+
+RgbPicture MakeTestPicture(int width, int height, unsigned seed)
+{
+    RgbPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.samples.resize(std::size_t(width) * std::size_t(height) * 3);
+    std::uint32_t noise = seed * 2654435761u + 1;
+    const double phase = seed * 0.37;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            const double grain = double(int(noise >> 28) - 8);
+            std::uint8_t* pixel = &picture.samples[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3];
+            pixel[0] = ClampByte(128 + 70 * std::sin(x * 0.021 + phase) + 40 * std::sin(y * 0.017 + x * 0.004) + grain);
+            pixel[1] = ClampByte(120 + 60 * std::cos(y * 0.013 - phase) + 30 * std::sin((x + y) * 0.09) + grain);
+            pixel[2] = ClampByte(110 + 80 * std::sin((x - y) * 0.008) + 25 * std::cos(x * 0.15 + phase) + grain);
+        }
+    }
+    return picture;
+}
+
+RgbPicture MakeUniformPicture(int width, int height, std::uint8_t red, std::uint8_t green, std::uint8_t blue)
+{
+    RgbPicture picture;
+    picture.width = width;
+    picture.height = height;
+    for (int i = 0; i < width * height; ++i)
+        picture.samples.insert(picture.samples.end(), {red, green, blue});
+    return picture;
+}
+
+std::vector<std::uint8_t> ToTopDownBgr(const RgbPicture& picture)
+{
+    const std::size_t rowBytes = (std::size_t(picture.width) * 3 + 3) & ~std::size_t(3);
+    std::vector<std::uint8_t> pixels(rowBytes * std::size_t(picture.height), 0);
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const std::uint8_t* source =
+                &picture.samples[(std::size_t(y) * std::size_t(picture.width) + std::size_t(x)) * 3];
+            std::uint8_t* target = &pixels[std::size_t(y) * rowBytes + std::size_t(x) * 3];
+            target[0] = source[2];
+            target[1] = source[1];
+            target[2] = source[0];
+        }
+    }
+    return pixels;
+}
+
+bool WritePnm(const std::string& path, const RgbPicture& picture)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << (picture.channels == 1 ? "P5\n" : "P6\n") << picture.width << " " << picture.height << "\n255\n";
+    out.write(reinterpret_cast<const char*>(picture.samples.data()), std::streamsize(picture.samples.size()));
+    return bool(out);
+}
+
+bool ReadPnm(const std::string& path, RgbPicture& picture)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int maxValue = 0;
+    in >> magic >> picture.width >> picture.height >> maxValue;
+    in.get();
+    if (!in || (magic != "P6" && magic != "P5") || maxValue != 255)
+        return false;
+    picture.channels = magic == "P6" ? 3 : 1;
+    picture.samples.resize(std::size_t(picture.width) * std::size_t(picture.height) * std::size_t(picture.channels));
+    in.read(reinterpret_cast<char*>(picture.samples.data()), std::streamsize(picture.samples.size()));
+    return bool(in);
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+int RunCommand(const std::string& command, std::string* standardError)
+{
+    char errorPath[] = "/tmp/veilmark-jpeg-stderr-XXXXXX";
+    const int descriptor = ::mkstemp(errorPath);
+    if (descriptor < 0)
+        return -1;
+    ::close(descriptor);
+    const int status = std::system((command + " 2>" + errorPath).c_str());
+    if (standardError) {
+        const std::vector<std::uint8_t> text = ReadBytes(errorPath);
+        standardError->assign(text.begin(), text.end());
+    }
+    std::remove(errorPath);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool HaveLibjpegTools()
+{
+    return RunCommand("command -v cjpeg >/dev/null && command -v djpeg >/dev/null") == 0;
+}
+
+PixelDifference ComparePixels(const std::vector<std::uint8_t>& bottomUpBgr, int width, int height,
+                              const RgbPicture& reference)
+{
+    PixelDifference difference;
+    const std::size_t rowBytes = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
+    double total = 0;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = &bottomUpBgr[std::size_t(height - 1 - y) * rowBytes];
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const int ours = row[3 * x + (2 - c)];
+                const std::size_t index = std::size_t(y) * std::size_t(width) + std::size_t(x);
+                const int theirs = reference.channels == 1 ? reference.samples[index] : reference.samples[index * 3 + std::size_t(c)];
+                const int delta = std::abs(ours - theirs);
+                total += delta;
+                difference.max = std::max(difference.max, delta);
+            }
+        }
+    }
+    difference.mean = total / (double(width) * height * 3);
+    return difference;
+}
+
+CScratchFolder::CScratchFolder()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/veilmark-jpeg-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr)
+        m_path = pattern;
+}
+
+CScratchFolder::~CScratchFolder()
+{
+    std::error_code ignored;
+    if (!m_path.empty())
+        std::filesystem::remove_all(m_path, ignored);
+}
+
+std::vector<SegmentInfo> ListSegments(const std::vector<std::uint8_t>& file)
+{
+    std::vector<SegmentInfo> segments;
+    std::size_t offset = 0;
+    while (offset + 1 < file.size() && file[offset] == 0xFF) {
+        SegmentInfo segment;
+        segment.marker = file[offset + 1];
+        segment.offset = offset;
+        if (segment.marker == 0xD8 || segment.marker == 0xD9) {
+            segment.length = 2;
+        } else {
+            if (offset + 4 > file.size())
+                break;
+            segment.length = 2 + std::size_t((file[offset + 2] << 8) | file[offset + 3]);
+        }
+        segments.push_back(segment);
+        if (segment.marker == 0xDA)
+            break;
+        offset += segment.length;
+    }
+    return segments;
+}
+
+namespace {
+
+struct SlowHuffman {
+    std::vector<int> symbols;
+    int maxCode[18];
+    int minCode[17];
+    int valuePointer[17];
+};
+
+SlowHuffman MakeSlowHuffman(const std::uint8_t* bits, const std::uint8_t* values)
+{
+    SlowHuffman table;
+    int code = 0, index = 0;
+    for (int l = 1; l <= 16; ++l) {
+        const int count = bits[l - 1];
+        table.maxCode[l] = count == 0 ? -1 : code + count - 1;
+        table.minCode[l] = code;
+        table.valuePointer[l] = index;
+        for (int i = 0; i < count; ++i)
+            table.symbols.push_back(values[index++]);
+        code = (code + count) << 1;
+    }
+    return table;
+}
+
+struct SlowBits {
+    const std::vector<std::uint8_t>& file;
+    std::size_t offset;
+    int bit = 8;
+    int current = 0;
+    bool failed = false;
+
+    int Next()
+    {
+        if (bit == 8) {
+            if (offset >= file.size()) {
+                failed = true;
+                return 0;
+            }
+            current = file[offset++];
+            if (current == 0xFF) {
+                if (offset >= file.size() || file[offset] != 0x00)
+                    failed = true;
+                ++offset;
+            }
+            bit = 0;
+        }
+        return (current >> (7 - bit++)) & 1;
+    }
+    int Receive(int size)
+    {
+        int value = 0;
+        for (int i = 0; i < size; ++i)
+            value = value * 2 + Next();
+        return size && value < (1 << (size - 1)) ? value + 1 - (1 << size) : value;
+    }
+    int Decode(const SlowHuffman& table)
+    {
+        int code = Next();
+        for (int l = 1; l <= 16; ++l) {
+            if (code <= table.maxCode[l])
+                return table.symbols[std::size_t(table.valuePointer[l] + code - table.minCode[l])];
+            code = code * 2 + Next();
+        }
+        failed = true;
+        return 0;
+    }
+};
+
+} // namespace
+
+bool ParseOwnScan(const std::vector<std::uint8_t>& file, std::vector<ParsedBlock>& blocks)
+{
+    const std::vector<SegmentInfo> segments = ListSegments(file);
+    if (segments.empty() || segments.back().marker != 0xDA)
+        return false;
+    std::size_t width = 0, height = 0;
+    for (const SegmentInfo& segment : segments) {
+        if (segment.marker == 0xC0) {
+            height = std::size_t((file[segment.offset + 5] << 8) | file[segment.offset + 6]);
+            width = std::size_t((file[segment.offset + 7] << 8) | file[segment.offset + 8]);
+        }
+    }
+    const SlowHuffman dc[2] = {MakeSlowHuffman(kDcLuminanceHuffman.bits.data(), kDcLuminanceHuffman.values),
+                               MakeSlowHuffman(kDcChrominanceHuffman.bits.data(), kDcChrominanceHuffman.values)};
+    const SlowHuffman ac[2] = {MakeSlowHuffman(kAcLuminanceHuffman.bits.data(), kAcLuminanceHuffman.values),
+                               MakeSlowHuffman(kAcChrominanceHuffman.bits.data(), kAcChrominanceHuffman.values)};
+    SlowBits bits{file, segments.back().offset + segments.back().length};
+    const std::size_t mcus = (width + 7) / 8 * ((height + 7) / 8);
+    blocks.clear();
+    for (std::size_t mcu = 0; mcu < mcus * 3; ++mcu) {
+        const int table = mcu % 3 == 0 ? 0 : 1;
+        ParsedBlock block;
+        block.coefficients[0] = bits.Receive(bits.Decode(dc[table]));
+        for (int k = 1; k < 64;) {
+            const int symbol = bits.Decode(ac[table]);
+            block.acSymbols.push_back(symbol);
+            if (symbol == 0x00)
+                break;
+            if (symbol == 0xF0) {
+                k += 16;
+                continue;
+            }
+            k += symbol >> 4;
+            if (k > 63)
+                return false;
+            block.coefficients[k] = bits.Receive(symbol & 15);
+            ++k;
+        }
+        if (bits.failed)
+            return false;
+        blocks.push_back(block);
+    }
+    // The data ends on a byte boundary (zero padding) right before EOI.
+    while (bits.bit != 8)
+        if (bits.Next() != 0)
+            return false;
+    return bits.offset + 2 == file.size() && file[bits.offset] == 0xFF && file[bits.offset + 1] == 0xD9;
+}

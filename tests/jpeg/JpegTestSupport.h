@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Helpers shared by the JPEG tests: synthetic pictures, PPM files, the
+// libjpeg-turbo command-line programs as an oracle, and a scratch folder.
+
+// An RGB picture, top-down rows without padding.
+struct RgbPicture {
+    int width = 0;
+    int height = 0;
+    int channels = 3; // 1 for a grey PGM
+    std::vector<std::uint8_t> samples;
+};
+
+// A smooth, textured, photograph-like picture (deterministic for a seed).
+RgbPicture MakeTestPicture(int width, int height, unsigned seed = 1);
+RgbPicture MakeUniformPicture(int width, int height, std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+// Top-down BGR rows padded to 4 bytes, as CJpegCodec::Encode takes them.
+std::vector<std::uint8_t> ToTopDownBgr(const RgbPicture& picture);
+
+bool WritePnm(const std::string& path, const RgbPicture& picture);
+bool ReadPnm(const std::string& path, RgbPicture& picture);
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Runs a shell command; returns its exit status and its standard error.
+int RunCommand(const std::string& command, std::string* standardError = nullptr);
+bool HaveLibjpegTools();
+
+// Differences between a decoded bottom-up BGR DIB pixel array and an RGB
+// picture of the same size.
+struct PixelDifference {
+    double mean = 0;
+    int max = 0;
+};
+PixelDifference ComparePixels(const std::vector<std::uint8_t>& bottomUpBgr, int width, int height,
+                              const RgbPicture& reference);
+
+// A scratch folder removed when the object goes away.
+class CScratchFolder {
+public:
+    CScratchFolder();
+    ~CScratchFolder();
+    std::string Path(const std::string& name) const { return m_path + "/" + name; }
+    const std::string& Folder() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// The JPEG marker segments of a file, in order (marker code, offset of the
+// 0xFF, total length including the marker); stops at SOS.
+struct SegmentInfo {
+    std::uint8_t marker = 0;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+std::vector<SegmentInfo> ListSegments(const std::vector<std::uint8_t>& file);
+
+// A slow, independent reader of the scan of a three-component 4:4:4 file
+// with the standard Huffman tables (the files this program writes): decodes
+// bit by bit (T.81 Figure F.16) and returns, for every block in coding order
+// (Y, Cb, Cr of each MCU), its 64 quantized coefficients in zigzag order (DC
+// as the coded difference) and the symbols that coded it.
+struct ParsedBlock {
+    int coefficients[64] = {};
+    std::vector<int> acSymbols;
+};
+bool ParseOwnScan(const std::vector<std::uint8_t>& file, std::vector<ParsedBlock>& blocks);
