@@ -23,7 +23,7 @@ void RestoreTerminalAndDie(int signalNumber)
     std::raise(signalNumber);
 }
 
-constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kTerminatingSignals[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
 
 } // namespace
 
@@ -38,31 +38,29 @@ std::string FirstLine(const std::string& text, std::size_t* restStart)
     return text.substr(0, end);
 }
 
-bool CStandardInput::ReadAll(std::string& error)
+bool CStandardInput::ReadMore(std::string& error)
 {
-    if (m_bRead)
-        return true;
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
         if (got < 0) {
-            if (errno == EINTR)
-                continue;
             error = std::strerror(errno);
             return false;
         }
         if (got == 0)
-            break;
+            m_bEnd = true;
         m_strData.append(buffer, std::size_t(got));
+        return true;
     }
-    m_bRead = true;
-    return true;
 }
 
 bool CStandardInput::TakeFirstLine(std::string& line, std::string& error)
 {
-    if (!ReadAll(error))
-        return false;
+    while (!m_bEnd && m_strData.find('\n') == std::string::npos)
+        if (!ReadMore(error))
+            return false;
     std::size_t restStart = 0;
     line = FirstLine(m_strData, &restStart);
     m_strData.erase(0, restStart);
@@ -71,8 +69,9 @@ bool CStandardInput::TakeFirstLine(std::string& line, std::string& error)
 
 bool CStandardInput::TakeRest(std::string& rest, std::string& error)
 {
-    if (!ReadAll(error))
-        return false;
+    while (!m_bEnd)
+        if (!ReadMore(error))
+            return false;
     rest = std::move(m_strData);
     m_strData.clear();
     return true;
@@ -84,7 +83,7 @@ bool PromptHidden(const char* prompt, std::string& answer, std::string& error)
         error = "standard input is not a terminal";
         return false;
     }
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = RestoreTerminalAndDie;
     sigemptyset(&action.sa_mask);
     struct sigaction previous[std::size(kTerminatingSignals)];

@@ -7,16 +7,17 @@
 // the message the rest.
 class CStandardInput {
 public:
-    // The first line, without its line break, and removes it from what
-    // TakeRest returns.
+    // The first line, without its line break; reads no further than needed,
+    // so a line typed on a terminal is taken at once.
     [[nodiscard]] bool TakeFirstLine(std::string& line, std::string& error);
-    // Everything not yet taken.
+    // Everything not yet taken, up to the end of the input.
     [[nodiscard]] bool TakeRest(std::string& rest, std::string& error);
 
 private:
-    bool ReadAll(std::string& error);
+    // Reads one more piece; false on a read error. Sets m_bEnd at the end.
+    bool ReadMore(std::string& error);
 
-    bool m_bRead = false;
+    bool m_bEnd = false;
     std::string m_strData;
 };
 

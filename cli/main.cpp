@@ -35,35 +35,34 @@ enum ExitStatus {
     kExitCannotWrite = 6,
 };
 
-constexpr const char* kUsage =
-    "Usage:\n"
-    "  veilmark-cli info    PICTURE\n"
-    "  veilmark-cli hide    PICTURE OUTPUT [--message-file F] [--password-file F]\n"
-    "  veilmark-cli reveal  PICTURE [--password-file F]\n"
-    "  veilmark-cli --help | --version\n"
-    "\n"
-    "Hides a message, enciphered under a password, in a BMP or JPEG picture, and\n"
-    "reveals it again.\n"
-    "\n"
-    "  info     print key: value lines about PICTURE\n"
-    "  hide     hide the message in PICTURE and write the result to OUTPUT, a file of\n"
-    "           the same kind (OUTPUT may be PICTURE itself)\n"
-    "  reveal   write the hidden message to standard output\n"
-    "\n"
-    "Options:\n"
-    "  --message-file F   read the message from F (default: standard input);\n"
-    "                     a message must not contain a zero byte\n"
-    "  --password-file F  read the password from the first line of F; '-' reads that\n"
-    "                     line from standard input (the message then follows it).\n"
-    "                     Without this option the password is asked for on the\n"
-    "                     terminal.\n"
-    "  --verbose          write the program's log lines to standard error\n"
-    "  --help             show this text\n"
-    "  --version          show the program version\n"
-    "\n"
-    "Exit status: 0 done, 1 usage error, 2 the picture cannot be read or is not\n"
-    "supported, 3 wrong password, 4 the message does not fit, 5 the picture carries\n"
-    "no secret data, 6 the output cannot be written.\n";
+constexpr const char* kUsage = "Usage:\n"
+                               "  veilmark-cli info    PICTURE\n"
+                               "  veilmark-cli hide    PICTURE OUTPUT [--message-file F] [--password-file F]\n"
+                               "  veilmark-cli reveal  PICTURE [--password-file F]\n"
+                               "  veilmark-cli --help | --version\n"
+                               "\n"
+                               "Hides a message, enciphered under a password, in a BMP or JPEG picture, and\n"
+                               "reveals it again.\n"
+                               "\n"
+                               "  info     print key: value lines about PICTURE\n"
+                               "  hide     hide the message in PICTURE and write the result to OUTPUT, a file of\n"
+                               "           the same kind (OUTPUT may be PICTURE itself)\n"
+                               "  reveal   write the hidden message to standard output\n"
+                               "\n"
+                               "Options:\n"
+                               "  --message-file F   read the message from F (default: standard input);\n"
+                               "                     a message must not contain a zero byte\n"
+                               "  --password-file F  read the password from the first line of F; '-' reads that\n"
+                               "                     line from standard input (the message then follows it).\n"
+                               "                     Without this option the password is asked for on the\n"
+                               "                     terminal.\n"
+                               "  --verbose          write the program's log lines to standard error\n"
+                               "  --help             show this text\n"
+                               "  --version          show the program version\n"
+                               "\n"
+                               "Exit status: 0 done, 1 usage error, 2 the picture cannot be read or is not\n"
+                               "supported, 3 wrong password, 4 the message does not fit, 5 the picture carries\n"
+                               "no secret data, 6 the output cannot be written.\n";
 
 int Fail(int status, const std::string& line)
 {
@@ -226,8 +225,8 @@ int RunHide(const Arguments& arguments)
     const PictureKind kind = PictureKindFromPath(inputPath);
     if (kind != PictureKind::Unknown && PictureKindFromPath(outputPath) != kind)
         return Fail(kExitUsage,
-                    "OUTPUT must be a picture of the same kind as PICTURE (a name ending in "
-                        + std::string(kind == PictureKind::Bmp ? ".bmp" : ".jpg or .jpeg") + ")");
+            "OUTPUT must be a picture of the same kind as PICTURE (a name ending in "
+                + std::string(kind == PictureKind::Bmp ? ".bmp" : ".jpg or .jpeg") + ")");
 
     std::unique_ptr<CCarrierPicture> picture;
     if (const int status = LoadPicture(inputPath, picture); status != kExitOk)
@@ -361,9 +360,9 @@ int main(int argc, char** argv)
         bool takesPassword;
     };
     static constexpr CommandShape kCommands[] = {
-        {"info", 1, false, false},
-        {"hide", 2, true, true},
-        {"reveal", 1, false, true},
+        { "info", 1, false, false },
+        { "hide", 2, true, true },
+        { "reveal", 1, false, true },
     };
     const CommandShape* shape = nullptr;
     for (const CommandShape& candidate : kCommands)
@@ -372,8 +371,9 @@ int main(int argc, char** argv)
     if (!shape)
         return Fail(kExitUsage, "unknown command '" + arguments.command + "' (see veilmark-cli --help)");
     if (arguments.operands.size() != shape->operands)
-        return Fail(kExitUsage, std::string(shape->name) + " takes " + (shape->operands == 1 ? "PICTURE" : "PICTURE OUTPUT")
-                                    + " (see veilmark-cli --help)");
+        return Fail(kExitUsage,
+            std::string(shape->name) + " takes " + (shape->operands == 1 ? "PICTURE" : "PICTURE OUTPUT")
+                + " (see veilmark-cli --help)");
     if (arguments.messageFile && !shape->takesMessage)
         return Fail(kExitUsage, std::string(shape->name) + " takes no --message-file");
     if (arguments.passwordFile && !shape->takesPassword)

@@ -62,7 +62,7 @@ int CBmpPicture::FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& p
 
     m_container.assign(std::max(m_capacity, kContainerOverhead), 0);
     WriteLog(125);
-    ExtractContainer(m_mode, {dib->GetPixelData(), dib->GetPixelDataLength()}, {m_container.data(), m_capacity});
+    ExtractContainer(m_mode, { dib->GetPixelData(), dib->GetPixelDataLength() }, { m_container.data(), m_capacity });
     m_pDib = std::move(dib);
 
     m_bHasSecret = StartsWithContainerMagic(m_container.data(), m_capacity) ? 1 : 0;
@@ -94,7 +94,8 @@ int CBmpPicture::Save(const std::string& path)
         return Fail(kPictureNotSupported, std::move(refusal));
 
     WriteLog(126);
-    EmbedContainer(m_mode, {m_pDib->GetPixelData(), m_pDib->GetPixelDataLength()}, {m_container.data(), m_capacity});
+    EmbedContainer(
+        m_mode, { m_pDib->GetPixelData(), m_pDib->GetPixelDataLength() }, { m_container.data(), m_capacity });
     std::string error;
     if (!m_pDib->Save(path, error))
         return Fail(kPictureWriteFailed, "The file cannot be written: " + error);
@@ -136,20 +137,11 @@ void CBmpPicture::GetPasswordDigest(std::uint8_t* digest) const
         std::memset(digest, 0, length);
 }
 
-std::int32_t CBmpPicture::GetWidth() const
-{
-    return m_pDib ? m_pDib->GetWidth() : 0;
-}
+std::int32_t CBmpPicture::GetWidth() const { return m_pDib ? m_pDib->GetWidth() : 0; }
 
-std::int32_t CBmpPicture::GetHeight() const
-{
-    return m_pDib ? m_pDib->GetHeight() : 0;
-}
+std::int32_t CBmpPicture::GetHeight() const { return m_pDib ? m_pDib->GetHeight() : 0; }
 
-int CBmpPicture::GetBitsPerPixel() const
-{
-    return m_pDib ? m_pDib->GetBitsPerPixel() : 0;
-}
+int CBmpPicture::GetBitsPerPixel() const { return m_pDib ? m_pDib->GetBitsPerPixel() : 0; }
 
 std::int64_t CBmpPicture::GetColorCount() const
 {

@@ -3,7 +3,6 @@
 #include "FileIO.h"
 #include "StringTable.h"
 
-#include <algorithm>
 #include <limits>
 #include <span>
 #include <sys/stat.h>
@@ -31,10 +30,7 @@ std::uint32_t ReadLittleEndian32(const std::uint8_t* bytes)
         | std::uint32_t(bytes[3]) << 24;
 }
 
-std::uint16_t ReadLittleEndian16(const std::uint8_t* bytes)
-{
-    return std::uint16_t(bytes[0] | bytes[1] << 8);
-}
+std::uint16_t ReadLittleEndian16(const std::uint8_t* bytes) { return std::uint16_t(bytes[0] | bytes[1] << 8); }
 
 void WriteLittleEndian32(std::uint8_t* bytes, std::uint32_t value)
 {
@@ -61,9 +57,8 @@ bool IsSupportedBitCount(unsigned bitCount)
 
 bool CDibImage::Refuse(DibFailure failure, std::string reason)
 {
-    m_block.clear();
-    m_block.shrink_to_fit();
-    m_fileHeader = {};
+    m_file.clear();
+    m_file.shrink_to_fit();
     m_colorTableLength = 0;
     m_pixelOffset = 0;
     m_colorCount = 0;
@@ -75,7 +70,7 @@ bool CDibImage::Refuse(DibFailure failure, std::string reason)
 bool CDibImage::Load(const std::string& path)
 {
     // A file too long for the bitmap model is turned away before it is read.
-    struct stat status {};
+    struct stat status { };
     if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
         && std::uint64_t(status.st_size) > kFileHeaderLength + kMaxBlockLength)
         return Refuse(DibFailure::TooLarge, "The file is too large to be a BMP file");
@@ -109,7 +104,7 @@ bool CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
 
     if (infoSize < kInfoHeaderLength)
         return Refuse(DibFailure::UnsupportedHeader,
-                      FormatText("Bitmap info headers of %u bytes are not supported", unsigned(infoSize)));
+            FormatText("Bitmap info headers of %u bytes are not supported", unsigned(infoSize)));
     if (!IsSupportedBitCount(bitCount))
         return Refuse(DibFailure::UnsupportedDepth, FormatText("Bit depth %u is not supported", bitCount));
     if (width < 0)
@@ -136,12 +131,11 @@ bool CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
         imageSize = std::uint32_t(rowLength * rows);
     }
 
-    std::copy_n(file.begin(), kFileHeaderLength, m_fileHeader.begin());
-    file.erase(file.begin(), file.begin() + kFileHeaderLength);
-    m_block = std::move(file);
-    WriteLittleEndian32(m_block.data() + kOffsetSizeImage, imageSize);
-    if (bitCount <= 8 && ReadLittleEndian32(m_block.data() + kOffsetClrUsed) == 0)
-        WriteLittleEndian32(m_block.data() + kOffsetClrUsed, std::uint32_t(colorCount));
+    m_file = std::move(file);
+    std::uint8_t* block = Block();
+    WriteLittleEndian32(block + kOffsetSizeImage, imageSize);
+    if (bitCount <= 8 && ReadLittleEndian32(block + kOffsetClrUsed) == 0)
+        WriteLittleEndian32(block + kOffsetClrUsed, std::uint32_t(colorCount));
 
     m_colorCount = colorCount;
     m_colorTableLength = std::size_t(colorTableLength);
@@ -155,36 +149,35 @@ bool CDibImage::Save(const std::string& path, std::string& error) const
         error = "No bitmap is loaded";
         return false;
     }
-    return WriteFileAtomically(path, {std::span<const std::uint8_t>(m_fileHeader), std::span<const std::uint8_t>(m_block)},
-                               error);
+    return WriteFileAtomically(path, { GetFileHeader(), { Block(), GetBlockLength() } }, error);
+}
+
+std::span<const std::uint8_t> CDibImage::GetFileHeader() const
+{
+    return IsLoaded() ? std::span<const std::uint8_t>(m_file.data(), kFileHeaderLength)
+                      : std::span<const std::uint8_t>();
 }
 
 std::int32_t CDibImage::GetWidth() const
 {
-    return IsLoaded() ? std::int32_t(ReadLittleEndian32(m_block.data() + kOffsetWidth)) : 0;
+    return IsLoaded() ? std::int32_t(ReadLittleEndian32(Block() + kOffsetWidth)) : 0;
 }
 
 std::int32_t CDibImage::GetHeight() const
 {
-    return IsLoaded() ? std::int32_t(ReadLittleEndian32(m_block.data() + kOffsetHeight)) : 0;
+    return IsLoaded() ? std::int32_t(ReadLittleEndian32(Block() + kOffsetHeight)) : 0;
 }
 
-int CDibImage::GetBitsPerPixel() const
-{
-    return IsLoaded() ? ReadLittleEndian16(m_block.data() + kOffsetBitCount) : 0;
-}
+int CDibImage::GetBitsPerPixel() const { return IsLoaded() ? ReadLittleEndian16(Block() + kOffsetBitCount) : 0; }
 
 std::uint32_t CDibImage::GetCompression() const
 {
-    return IsLoaded() ? ReadLittleEndian32(m_block.data() + kOffsetCompression) : 0;
+    return IsLoaded() ? ReadLittleEndian32(Block() + kOffsetCompression) : 0;
 }
 
 std::uint32_t CDibImage::GetImageSize() const
 {
-    return IsLoaded() ? ReadLittleEndian32(m_block.data() + kOffsetSizeImage) : 0;
+    return IsLoaded() ? ReadLittleEndian32(Block() + kOffsetSizeImage) : 0;
 }
 
-std::uint32_t CDibImage::GetColorsUsed() const
-{
-    return IsLoaded() ? ReadLittleEndian32(m_block.data() + kOffsetClrUsed) : 0;
-}
+std::uint32_t CDibImage::GetColorsUsed() const { return IsLoaded() ? ReadLittleEndian32(Block() + kOffsetClrUsed) : 0; }

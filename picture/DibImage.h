@@ -1,22 +1,22 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 // Why a file was turned away as a bitmap.
 enum class DibFailure {
     None,
-    CannotRead,        // the file could not be opened or read (system reason attached)
-    NotBitmap,         // the first two bytes are not "BM"
-    TooShort,          // shorter than the file header and a 40-byte info header
-    TooLarge,          // longer than a 32-bit file length allows
+    CannotRead, // the file could not be opened or read (system reason attached)
+    NotBitmap, // the first two bytes are not "BM"
+    TooShort, // shorter than the file header and a 40-byte info header
+    TooLarge, // longer than a 32-bit file length allows
     UnsupportedHeader, // info header shorter than 40 bytes (OS/2 core header and the like)
-    UnsupportedDepth,  // a bit depth that no bitmap pixel format uses here
+    UnsupportedDepth, // a bit depth that no bitmap pixel format uses here
     NegativeWidth,
-    HeadersPastEnd,    // info header and colour table leave no pixel data
+    HeadersPastEnd, // info header and colour table leave no pixel data
     ImageSizeOverflow, // the computed image size does not fit its 32-bit field
 };
 
@@ -49,7 +49,7 @@ public:
     // returns false and sets `error` to the system's reason.
     [[nodiscard]] bool Save(const std::string& path, std::string& error) const;
 
-    bool IsLoaded() const { return !m_block.empty(); }
+    bool IsLoaded() const { return !m_file.empty(); }
     DibFailure GetFailure() const { return m_failure; }
     const std::string& GetFailureReason() const { return m_strFailure; }
 
@@ -57,25 +57,28 @@ public:
     std::int32_t GetHeight() const;
     int GetBitsPerPixel() const;
     std::uint32_t GetCompression() const;
-    std::uint32_t GetImageSize() const;   // biSizeImage as held in the block
-    std::uint32_t GetColorsUsed() const;  // biClrUsed as held in the block
+    std::uint32_t GetImageSize() const; // biSizeImage as held in the block
+    std::uint32_t GetColorsUsed() const; // biClrUsed as held in the block
     std::uint64_t GetColorCount() const { return m_colorCount; } // 2 to the bit depth
 
-    const std::array<std::uint8_t, kFileHeaderLength>& GetFileHeader() const { return m_fileHeader; }
-    const std::uint8_t* GetInfoHeader() const { return m_block.data(); }
-    std::size_t GetBlockLength() const { return m_block.size(); }
+    std::span<const std::uint8_t> GetFileHeader() const;
+    const std::uint8_t* GetInfoHeader() const { return Block(); }
+    std::size_t GetBlockLength() const { return IsLoaded() ? m_file.size() - kFileHeaderLength : 0; }
     std::size_t GetColorTableLength() const { return m_colorTableLength; }
     // Offset of the pixel data from the start of the block.
     std::size_t GetPixelDataOffset() const { return m_pixelOffset; }
-    std::uint8_t* GetPixelData() { return m_block.data() + m_pixelOffset; }
-    const std::uint8_t* GetPixelData() const { return m_block.data() + m_pixelOffset; }
-    std::size_t GetPixelDataLength() const { return m_block.size() - m_pixelOffset; }
+    std::uint8_t* GetPixelData() { return Block() + m_pixelOffset; }
+    const std::uint8_t* GetPixelData() const { return Block() + m_pixelOffset; }
+    std::size_t GetPixelDataLength() const { return IsLoaded() ? GetBlockLength() - m_pixelOffset : 0; }
 
 private:
     bool Refuse(DibFailure failure, std::string reason);
+    std::uint8_t* Block() { return IsLoaded() ? m_file.data() + kFileHeaderLength : nullptr; }
+    const std::uint8_t* Block() const { return IsLoaded() ? m_file.data() + kFileHeaderLength : nullptr; }
 
-    std::array<std::uint8_t, kFileHeaderLength> m_fileHeader {};
-    std::vector<std::uint8_t> m_block;
+    // The file as read: the 14-byte file header, then the block. Keeping both
+    // in one buffer spares a copy of the whole picture on every load.
+    std::vector<std::uint8_t> m_file;
     std::size_t m_colorTableLength = 0;
     std::size_t m_pixelOffset = 0;
     std::uint64_t m_colorCount = 0;

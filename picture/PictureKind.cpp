@@ -11,8 +11,8 @@ PictureKind PictureKindFromPath(const std::string& path)
     if (dot == std::string::npos || dot < nameStart)
         return PictureKind::Unknown;
     std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(
+        extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     if (extension == "bmp")
         return PictureKind::Bmp;
     if (extension == "jpg" || extension == "jpeg")

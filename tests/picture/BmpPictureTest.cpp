@@ -19,13 +19,13 @@ struct DepthCase {
     std::uint32_t dataSpace;
 };
 
-class BmpPictureDepth : public testing::TestWithParam<DepthCase> {};
+class BmpPictureDepth : public testing::TestWithParam<DepthCase> { };
 
 TEST_P(BmpPictureDepth, CapacityAndDataSpaceOf100By100)
 {
     const DepthCase& depth = GetParam();
     CBmpPicture picture;
-    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.bitCount = std::uint16_t(depth.bitCount)}), "p.bmp"), kPictureOk)
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({ .bitCount = std::uint16_t(depth.bitCount) }), "p.bmp"), kPictureOk)
         << picture.GetFailureReason();
     EXPECT_EQ(picture.GetDibImage()->GetPixelDataLength(), depth.pixelLength);
     EXPECT_EQ(picture.GetCarrierCapacity(), depth.capacity);
@@ -38,7 +38,7 @@ TEST_P(BmpPictureDepth, CapacityAndDataSpaceOf100By100)
 TEST_P(BmpPictureDepth, SaveChangesOnlyCarrierBitsAndLoadsBack)
 {
     const DepthCase& depth = GetParam();
-    const std::vector<std::uint8_t> original = MakeBmp({.bitCount = std::uint16_t(depth.bitCount), .seed = 7});
+    const std::vector<std::uint8_t> original = MakeBmp({ .bitCount = std::uint16_t(depth.bitCount), .seed = 7 });
     CTempFolder folder;
     WriteBytes(folder / "in.bmp", original);
     CBmpPicture picture;
@@ -69,10 +69,9 @@ TEST_P(BmpPictureDepth, SaveChangesOnlyCarrierBitsAndLoadsBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, BmpPictureDepth,
-                         testing::Values(DepthCase {1, 1600, 800, 768}, DepthCase {4, 5200, 650, 624},
-                                         DepthCase {8, 10000, 625, 592}, DepthCase {16, 20000, 1250, 1216},
-                                         DepthCase {24, 30000, 3750, 3728}, DepthCase {32, 40000, 10000, 9968}),
-                         [](const auto& info) { return "Depth" + std::to_string(info.param.bitCount); });
+    testing::Values(DepthCase { 1, 1600, 800, 768 }, DepthCase { 4, 5200, 650, 624 }, DepthCase { 8, 10000, 625, 592 },
+        DepthCase { 16, 20000, 1250, 1216 }, DepthCase { 24, 30000, 3750, 3728 }, DepthCase { 32, 40000, 10000, 9968 }),
+    [](const auto& info) { return "Depth" + std::to_string(info.param.bitCount); });
 
 TEST(BmpPicture, FreshPictureHoldsNothing)
 {
@@ -87,7 +86,7 @@ TEST(BmpPicture, FreshPictureHoldsNothing)
 TEST(BmpPicture, LoadFailuresCarryCodesAndReasons)
 {
     CTempFolder folder;
-    WriteBytes(folder / "text.bmp", {'M', 'B', 'x'});
+    WriteBytes(folder / "text.bmp", { 'M', 'B', 'x' });
     CBmpPicture notBitmap;
     EXPECT_EQ(notBitmap.Load(folder / "text.bmp"), kPictureNotSupported);
     EXPECT_EQ(notBitmap.GetFailureReason(), "This is not a BMP file");
@@ -114,7 +113,7 @@ TEST(BmpPicture, DigestSitsAfterMagic)
 {
     CBmpPicture picture;
     ASSERT_EQ(picture.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureOk);
-    const std::uint8_t digest[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const std::uint8_t digest[10] = { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
     picture.MarkSecret();
     picture.SetPasswordDigest(digest);
     std::uint8_t back[10] = {};
@@ -128,8 +127,8 @@ TEST(BmpPicture, RunLengthEncodedBitmapIsReadOnly)
 {
     CTempFolder folder;
     CBmpPicture picture;
-    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.bitCount = 8, .compression = 1, .pixelLength = 5000}), "r.bmp"),
-              kPictureOk);
+    ASSERT_EQ(
+        picture.LoadFromBytes(MakeBmp({ .bitCount = 8, .compression = 1, .pixelLength = 5000 }), "r.bmp"), kPictureOk);
     EXPECT_TRUE(picture.IsCompressed());
     EXPECT_EQ(picture.GetDataSpace(), 0u);
     EXPECT_NE(picture.GetReportPage().find("<td width=\"72%\">YES</td>"), std::string::npos);
@@ -143,7 +142,7 @@ TEST(BmpPicture, TinyBitmapOffersNoDataSpace)
 {
     CTempFolder folder;
     CBmpPicture picture;
-    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.width = 2, .height = 2, .bitCount = 24}), "t.bmp"), kPictureOk);
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({ .width = 2, .height = 2, .bitCount = 24 }), "t.bmp"), kPictureOk);
     EXPECT_EQ(picture.GetCarrierCapacity(), 2u);
     EXPECT_EQ(picture.GetDataSpace(), 0u);
     EXPECT_EQ(WriteContainer(picture, "pw", ""), ContainerStatus::MessageTooLong);
@@ -159,8 +158,9 @@ TEST(BmpPicture, LogsReadingAndSaving)
     CBmpPicture picture;
     ASSERT_EQ(picture.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureOk);
     ASSERT_EQ(picture.Save(folder / "a.bmp"), kPictureOk);
-    EXPECT_EQ(lines, (std::vector<std::string> {"Reading 'Secrect Data' from picture.\r\n",
-                                                "Saving 'Secret Data' into picture.\r\n"}));
+    EXPECT_EQ(lines,
+        (std::vector<std::string> {
+            "Reading 'Secrect Data' from picture.\r\n", "Saving 'Secret Data' into picture.\r\n" }));
 }
 
 struct BitRowCase {
@@ -168,22 +168,22 @@ struct BitRowCase {
     const char* row;
 };
 
-class BmpPictureBuiltInReport : public testing::TestWithParam<BitRowCase> {};
+class BmpPictureBuiltInReport : public testing::TestWithParam<BitRowCase> { };
 
 TEST_P(BmpPictureBuiltInReport, ShowsPixelSize)
 {
     CBmpPicture picture;
     picture.SetReportTemplate("/nonexistent/ltemplateBMP.htm");
-    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.bitCount = std::uint16_t(GetParam().bitCount)}), "a.bmp"), kPictureOk);
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({ .bitCount = std::uint16_t(GetParam().bitCount) }), "a.bmp"), kPictureOk);
     const std::string row = std::string("<td width=\"72%\">") + GetParam().row + "</td>";
     EXPECT_NE(picture.GetReportPage().find(row), std::string::npos) << picture.GetReportPage();
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, BmpPictureBuiltInReport,
-                         testing::Values(BitRowCase {1, "1 (1Pixel==1 Bit)"}, BitRowCase {8, "8 (1Pixel==1 Byte)"},
-                                         BitRowCase {24, "24 (1Pixel==3 Byte)"},
-                                         // 32-bit pixels show 2^24 colours: the fourth byte holds no colour.
-                                         BitRowCase {32, "16777216"}));
+    testing::Values(BitRowCase { 1, "1 (1Pixel==1 Bit)" }, BitRowCase { 8, "8 (1Pixel==1 Byte)" },
+        BitRowCase { 24, "24 (1Pixel==3 Byte)" },
+        // 32-bit pixels show 2^24 colours: the fourth byte holds no colour.
+        BitRowCase { 32, "16777216" }));
 
 TEST(BmpPicture, TemplatesReplaceOwnTokensOnly)
 {
@@ -197,7 +197,7 @@ TEST(BmpPicture, TemplatesReplaceOwnTokensOnly)
     CBmpPicture picture;
     picture.SetReportTemplate(folder / "load.htm");
     picture.SetResultTemplate(folder / "result.htm");
-    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({.width = 10, .height = -3, .bitCount = 8}), "in.bmp"), kPictureOk);
+    ASSERT_EQ(picture.LoadFromBytes(MakeBmp({ .width = 10, .height = -3, .bitCount = 8 }), "in.bmp"), kPictureOk);
     EXPECT_EQ(picture.GetReportPage(), "10x-3 10 %imgwidth% 256 8 NO 0 Normal BMP %SECRETJPG% in.bmp");
     ASSERT_EQ(picture.Save(folder / "out.bmp"), kPictureOk);
     const std::string saved = (folder / "out.bmp").string();

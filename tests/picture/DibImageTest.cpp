@@ -24,7 +24,9 @@ struct FillInCase {
     std::uint32_t clrUsed;
 };
 
-class DibImageFillIns : public testing::TestWithParam<FillInCase> {};
+void PrintTo(const FillInCase& value, std::ostream* stream) { *stream << value.name; }
+
+class DibImageFillIns : public testing::TestWithParam<FillInCase> { };
 
 // Saving without hiding writes the file back unchanged except for the two
 // header fill-ins.
@@ -50,14 +52,13 @@ TEST_P(DibImageFillIns, SavedFileDiffersOnlyInFillIns)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, DibImageFillIns,
-    testing::Values(FillInCase {"Depth24", {.bitCount = 24}, 30000, 0},
-                    FillInCase {"Depth24OddWidthTopDown", {.width = 3, .height = -5, .bitCount = 24}, 60, 0},
-                    FillInCase {"Depth8", {.bitCount = 8}, 10000, 256},
-                    FillInCase {"Depth8ClrUsedKept", {.bitCount = 8, .clrUsed = 16}, 10000, 16},
-                    FillInCase {"Depth1SizeKept", {.bitCount = 1, .sizeImage = 1234}, 1234, 2},
-                    FillInCase {"Depth32", {.bitCount = 32}, 40000, 0}),
+INSTANTIATE_TEST_SUITE_P(Shapes, DibImageFillIns,
+    testing::Values(FillInCase { "Depth24", { .bitCount = 24 }, 30000, 0 },
+        FillInCase { "Depth24OddWidthTopDown", { .width = 3, .height = -5, .bitCount = 24 }, 60, 0 },
+        FillInCase { "Depth8", { .bitCount = 8 }, 10000, 256 },
+        FillInCase { "Depth8ClrUsedKept", { .bitCount = 8, .clrUsed = 16 }, 10000, 16 },
+        FillInCase { "Depth1SizeKept", { .bitCount = 1, .sizeImage = 1234 }, 1234, 2 },
+        FillInCase { "Depth32", { .bitCount = 32 }, 40000, 0 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct OffsetCase {
@@ -66,7 +67,9 @@ struct OffsetCase {
     std::size_t pixelOffset; // from the start of the info header
 };
 
-class DibImagePixelOffset : public testing::TestWithParam<OffsetCase> {};
+void PrintTo(const OffsetCase& value, std::ostream* stream) { *stream << value.name; }
+
+class DibImagePixelOffset : public testing::TestWithParam<OffsetCase> { };
 
 TEST_P(DibImagePixelOffset, PixelDataRunsFromColourTableEndToFileEnd)
 {
@@ -79,17 +82,15 @@ TEST_P(DibImagePixelOffset, PixelDataRunsFromColourTableEndToFileEnd)
     EXPECT_EQ(image.GetPixelData()[0], file[14 + offset.pixelOffset]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, DibImagePixelOffset,
-    testing::Values(OffsetCase {"Depth16BitFields", {.bitCount = 16, .compression = 3}, 52},
-                    OffsetCase {"Depth32BitFields", {.bitCount = 32, .compression = 3}, 52},
-                    OffsetCase {"Depth16", {.bitCount = 16}, 40},
-                    OffsetCase {"Depth32", {.bitCount = 32}, 40},
-                    OffsetCase {"Depth24BitFieldsIgnored", {.bitCount = 24, .compression = 3}, 40},
-                    // Only 16 colours stored and bfOffBits pointing at them: the
-                    // table is still taken to be 256 entries long.
-                    OffsetCase {"Depth8ShortTable", {.bitCount = 8, .clrUsed = 16, .colorTableLength = 64}, 1064},
-                    OffsetCase {"LongInfoHeader", {.bitCount = 24, .infoSize = 124}, 124}),
+INSTANTIATE_TEST_SUITE_P(Layouts, DibImagePixelOffset,
+    testing::Values(OffsetCase { "Depth16BitFields", { .bitCount = 16, .compression = 3 }, 52 },
+        OffsetCase { "Depth32BitFields", { .bitCount = 32, .compression = 3 }, 52 },
+        OffsetCase { "Depth16", { .bitCount = 16 }, 40 }, OffsetCase { "Depth32", { .bitCount = 32 }, 40 },
+        OffsetCase { "Depth24BitFieldsIgnored", { .bitCount = 24, .compression = 3 }, 40 },
+        // Only 16 colours stored and bfOffBits pointing at them: the
+        // table is still taken to be 256 entries long.
+        OffsetCase { "Depth8ShortTable", { .bitCount = 8, .clrUsed = 16, .colorTableLength = 64 }, 1064 },
+        OffsetCase { "LongInfoHeader", { .bitCount = 24, .infoSize = 124 }, 124 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct HostileCase {
@@ -98,6 +99,8 @@ struct HostileCase {
     DibFailure failure;
     const char* reason;
 };
+
+void PrintTo(const HostileCase& value, std::ostream* stream) { *stream << value.name; }
 
 std::vector<std::uint8_t> Truncated(std::vector<std::uint8_t> file, std::size_t length)
 {
@@ -111,7 +114,7 @@ std::vector<std::uint8_t> WithWord(std::vector<std::uint8_t> file, std::size_t a
     return file;
 }
 
-class DibImageHostile : public testing::TestWithParam<HostileCase> {};
+class DibImageHostile : public testing::TestWithParam<HostileCase> { };
 
 TEST_P(DibImageHostile, IsRefusedWithReason)
 {
@@ -123,31 +126,31 @@ TEST_P(DibImageHostile, IsRefusedWithReason)
     EXPECT_EQ(image.GetFailureReason(), hostile.reason);
 }
 
-const std::vector<std::uint8_t> kSmall24 = MakeBmp({.width = 4, .height = 4, .bitCount = 24});
+const std::vector<std::uint8_t> kSmall24 = MakeBmp({ .width = 4, .height = 4, .bitCount = 24 });
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, DibImageHostile,
-    testing::Values(
-        HostileCase {"Empty", {}, DibFailure::NotBitmap, "This is not a BMP file"},
-        HostileCase {"SwappedMagic", WithWord(kSmall24, 0, 0x4D4D424D), DibFailure::NotBitmap, "This is not a BMP file"},
-        HostileCase {"HeaderOnly", Truncated(kSmall24, 30), DibFailure::TooShort,
-                     "The file is too short to hold the bitmap headers"},
-        HostileCase {"CoreHeader", WithWord(kSmall24, 14, 12), DibFailure::UnsupportedHeader,
-                     "Bitmap info headers of 12 bytes are not supported"},
-        HostileCase {"HugeInfoSize", WithWord(kSmall24, 14, 0xFFFFFFF0), DibFailure::HeadersPastEnd,
-                     "The bitmap headers claim more bytes than the file holds"},
-        HostileCase {"ColourTableBeyondEnd", MakeBmp({.bitCount = 8, .colorTableLength = 64, .pixelLength = 100}),
-                     DibFailure::HeadersPastEnd, "The bitmap headers claim more bytes than the file holds"},
-        HostileCase {"NoPixelData", MakeBmp({.bitCount = 4, .pixelLength = 0}), DibFailure::HeadersPastEnd,
-                     "The bitmap headers claim more bytes than the file holds"},
-        HostileCase {"Depth2", MakeBmp({.bitCount = 2}), DibFailure::UnsupportedDepth, "Bit depth 2 is not supported"},
-        HostileCase {"Depth0", MakeBmp({.bitCount = 0, .pixelLength = 64}), DibFailure::UnsupportedDepth,
-                     "Bit depth 0 is not supported"},
-        HostileCase {"NegativeWidth", MakeBmp({.width = -4, .height = 4, .bitCount = 24, .pixelLength = 48}),
-                     DibFailure::NegativeWidth, "The bitmap width is negative"},
-        HostileCase {"ImageSizeOverflow",
-                     MakeBmp({.width = 0x7FFFFFFF, .height = -0x7FFFFFFF - 1, .bitCount = 32, .pixelLength = 64}),
-                     DibFailure::ImageSizeOverflow, "The bitmap's image size does not fit its header field"}),
+INSTANTIATE_TEST_SUITE_P(Files, DibImageHostile,
+    testing::Values(HostileCase { "Empty", {}, DibFailure::NotBitmap, "This is not a BMP file" },
+        HostileCase {
+            "SwappedMagic", WithWord(kSmall24, 0, 0x4D4D424D), DibFailure::NotBitmap, "This is not a BMP file" },
+        HostileCase { "HeaderOnly", Truncated(kSmall24, 30), DibFailure::TooShort,
+            "The file is too short to hold the bitmap headers" },
+        HostileCase { "CoreHeader", WithWord(kSmall24, 14, 12), DibFailure::UnsupportedHeader,
+            "Bitmap info headers of 12 bytes are not supported" },
+        HostileCase { "HugeInfoSize", WithWord(kSmall24, 14, 0xFFFFFFF0), DibFailure::HeadersPastEnd,
+            "The bitmap headers claim more bytes than the file holds" },
+        HostileCase { "ColourTableBeyondEnd", MakeBmp({ .bitCount = 8, .colorTableLength = 64, .pixelLength = 100 }),
+            DibFailure::HeadersPastEnd, "The bitmap headers claim more bytes than the file holds" },
+        HostileCase { "NoPixelData", MakeBmp({ .bitCount = 4, .pixelLength = 0 }), DibFailure::HeadersPastEnd,
+            "The bitmap headers claim more bytes than the file holds" },
+        HostileCase {
+            "Depth2", MakeBmp({ .bitCount = 2 }), DibFailure::UnsupportedDepth, "Bit depth 2 is not supported" },
+        HostileCase { "Depth0", MakeBmp({ .bitCount = 0, .pixelLength = 64 }), DibFailure::UnsupportedDepth,
+            "Bit depth 0 is not supported" },
+        HostileCase { "NegativeWidth", MakeBmp({ .width = -4, .height = 4, .bitCount = 24, .pixelLength = 48 }),
+            DibFailure::NegativeWidth, "The bitmap width is negative" },
+        HostileCase { "ImageSizeOverflow",
+            MakeBmp({ .width = 0x7FFFFFFF, .height = -0x7FFFFFFF - 1, .bitCount = 32, .pixelLength = 64 }),
+            DibFailure::ImageSizeOverflow, "The bitmap's image size does not fit its header field" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DibImage, UnreadableFileGivesSystemReason)

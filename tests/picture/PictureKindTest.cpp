@@ -5,11 +5,16 @@
 TEST(PictureKind, ByExtensionOfFileName)
 {
     const std::pair<const char*, PictureKind> cases[] = {
-        {"a.bmp", PictureKind::Bmp},          {"/x/A.BMP", PictureKind::Bmp},
-        {"photo.JpG", PictureKind::Jpeg},     {"photo.jpeg", PictureKind::Jpeg},
-        {"a.bmp.txt", PictureKind::Unknown},  {"dir.bmp/picture", PictureKind::Unknown},
-        {"picture", PictureKind::Unknown},    {"picture.", PictureKind::Unknown},
-        {"a.bmpx", PictureKind::Unknown},     {"", PictureKind::Unknown},
+        { "a.bmp", PictureKind::Bmp },
+        { "/x/A.BMP", PictureKind::Bmp },
+        { "photo.JpG", PictureKind::Jpeg },
+        { "photo.jpeg", PictureKind::Jpeg },
+        { "a.bmp.txt", PictureKind::Unknown },
+        { "dir.bmp/picture", PictureKind::Unknown },
+        { "picture", PictureKind::Unknown },
+        { "picture.", PictureKind::Unknown },
+        { "a.bmpx", PictureKind::Unknown },
+        { "", PictureKind::Unknown },
     };
     for (const auto& [path, kind] : cases)
         EXPECT_EQ(PictureKindFromPath(path), kind) << path;

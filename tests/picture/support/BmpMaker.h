@@ -74,13 +74,14 @@ inline std::vector<std::uint8_t> MakeBmp(const BmpShape& shape)
 
 inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 // A fresh folder under the system's temporary folder, removed with its contents.
@@ -120,20 +121,22 @@ inline std::vector<std::uint8_t> CarrierBitMask(int bitCount, std::size_t pixelL
     };
     switch (bitCount) {
     case 1:
-        fill(2, {{0, 0xAA}, {1, 0xAA}});
+        fill(2, { { 0, 0xAA }, { 1, 0xAA } });
         break;
     case 4:
     case 24:
-        fill(8, {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}});
+        fill(8, { { 0, 1 }, { 1, 1 }, { 2, 1 }, { 3, 1 }, { 4, 1 }, { 5, 1 }, { 6, 1 }, { 7, 1 } });
         break;
     case 8:
-        fill(16, {{0, 1}, {2, 1}, {4, 1}, {6, 1}, {8, 1}, {10, 1}, {12, 1}, {14, 1}});
+        fill(16, { { 0, 1 }, { 2, 1 }, { 4, 1 }, { 6, 1 }, { 8, 1 }, { 10, 1 }, { 12, 1 }, { 14, 1 } });
         break;
     case 16:
-        fill(16, {{0, 0x80}, {2, 0x80}, {4, 0x80}, {6, 0x80}, {8, 0x80}, {10, 0x80}, {12, 0x80}, {14, 0x80}});
+        fill(16,
+            { { 0, 0x80 }, { 2, 0x80 }, { 4, 0x80 }, { 6, 0x80 }, { 8, 0x80 }, { 10, 0x80 }, { 12, 0x80 },
+                { 14, 0x80 } });
         break;
     case 32:
-        fill(4, {{0, 0xFF}});
+        fill(4, { { 0, 0xFF } });
         break;
     }
     return mask;

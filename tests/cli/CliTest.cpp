@@ -1,0 +1,324 @@
+// Runs the built veilmark-cli as a separate process, the way scripts use it.
+
+#include "BmpMaker.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const std::filesystem::path& path)
+{
+    const std::vector<std::uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text)
+{
+    WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+class CliTest : public testing::Test {
+protected:
+    // Runs veilmark-cli with `arguments`, feeding `input` on standard input.
+    RunResult Run(const std::vector<std::string>& arguments, const std::string& input = {})
+    {
+        WriteText(m_folder / ".stdin", input);
+        const std::string program = std::string(VEILMARK_BIN_DIR) + "/veilmark-cli";
+        std::vector<char*> argv { const_cast<char*>(program.c_str()) };
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+
+        const std::string in = m_folder / ".stdin", out = m_folder / ".stdout", err = m_folder / ".stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addchdir_np(&actions, m_folder.Path().c_str());
+        pid_t child = 0;
+        RunResult result;
+        if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+            int wait = 0;
+            ::waitpid(child, &wait, 0);
+            result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = ReadText(out);
+        result.err = ReadText(err);
+        return result;
+    }
+
+    // A failure says so in exactly one line on standard error.
+    static void ExpectOneErrorLine(const RunResult& result, const std::string& fragment)
+    {
+        EXPECT_EQ(result.err.rfind("veilmark-cli: ", 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_NE(result.err.find(fragment), std::string::npos) << result.err;
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+
+    std::string Path(const std::string& name) const { return (m_folder / name).string(); }
+
+    void Put(const std::string& name, const std::vector<std::uint8_t>& bytes) const
+    {
+        WriteBytes(m_folder / name, bytes);
+    }
+    void Put(const std::string& name, const std::string& text) const { WriteText(m_folder / name, text); }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(m_folder / name); }
+
+    CTempFolder m_folder;
+};
+
+struct DepthCase {
+    int bitCount;
+    std::size_t dataSpace;
+    const char* colors;
+};
+
+class CliDepth : public CliTest, public testing::WithParamInterface<DepthCase> { };
+
+TEST_P(CliDepth, InfoShowsBitmap)
+{
+    const DepthCase& depth = GetParam();
+    Put("in.bmp", MakeBmp({ .bitCount = std::uint16_t(depth.bitCount) }));
+    const RunResult result = Run({ "info", "in.bmp" });
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string expected
+        = "format: BMP\nwidth: 100\nheight: 100\nbits-per-pixel: " + std::to_string(depth.bitCount)
+        + "\ncolors: " + depth.colors + "\ncompressed: no\ndata-space: " + std::to_string(depth.dataSpace) + "\n";
+    EXPECT_NE(result.out.find(expected), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("secret: no\n"), std::string::npos);
+}
+
+// Hiding and revealing at the edges of the cipher units and of the data space.
+TEST_P(CliDepth, HideThenRevealRoundTrips)
+{
+    const DepthCase& depth = GetParam();
+    Put("in.bmp", MakeBmp({ .bitCount = std::uint16_t(depth.bitCount) }));
+    Put("pw", "Open sesame\n");
+    for (std::size_t length : { std::size_t(0), std::size_t(15), std::size_t(16), depth.dataSpace - 1 }) {
+        std::string message(length, 'x');
+        for (std::size_t i = 0; i < length; ++i)
+            message[i] = char(1 + (i * 37) % 255);
+        Put("message", message);
+        const RunResult hidden
+            = Run({ "hide", "in.bmp", "out.bmp", "--message-file", "message", "--password-file", "pw" });
+        ASSERT_EQ(hidden.status, 0) << length << ": " << hidden.err;
+        EXPECT_TRUE(hidden.err.empty()) << hidden.err;
+        const RunResult revealed = Run({ "reveal", "out.bmp", "--password-file=pw" });
+        ASSERT_EQ(revealed.status, 0) << length << ": " << revealed.err;
+        EXPECT_EQ(revealed.out, message) << length;
+    }
+    EXPECT_NE(Run({ "info", "out.bmp" }).out.find("secret: yes\n"), std::string::npos);
+}
+
+TEST_P(CliDepth, MessageOfDataSpaceDoesNotFit)
+{
+    Put("in.bmp", MakeBmp({ .bitCount = std::uint16_t(GetParam().bitCount) }));
+    Put("pw", "pw\n");
+    Put("message", std::string(GetParam().dataSpace, 'x'));
+    const RunResult result = Run({ "hide", "in.bmp", "out.bmp", "--message-file", "message", "--password-file", "pw" });
+    EXPECT_EQ(result.status, 4);
+    ExpectOneErrorLine(result, "at most " + std::to_string(GetParam().dataSpace - 1) + " bytes");
+    EXPECT_FALSE(Exists("out.bmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, CliDepth,
+    testing::Values(DepthCase { 1, 768, "2" }, DepthCase { 4, 624, "16" }, DepthCase { 8, 592, "256" },
+        DepthCase { 16, 1216, "65536" }, DepthCase { 24, 3728, "16777216" }, DepthCase { 32, 9968, "16777216" }),
+    [](const auto& info) { return "Depth" + std::to_string(info.param.bitCount); });
+
+TEST_F(CliTest, PasswordMustMatchExactly)
+{
+    Put("in.bmp", MakeBmp({}));
+    Put("pw", "Secret\r\n");
+    Put("PW", "secret\n");
+    ASSERT_EQ(Run({ "hide", "in.bmp", "out.bmp", "--password-file", "pw" }, "hello").status, 0);
+    const RunResult wrong = Run({ "reveal", "out.bmp", "--password-file", "PW" });
+    EXPECT_EQ(wrong.status, 3);
+    ExpectOneErrorLine(wrong, "Wrong password");
+    // The password may also come from standard input.
+    const RunResult right = Run({ "reveal", "out.bmp", "--password-file", "-" }, "Secret\nignored");
+    EXPECT_EQ(right.status, 0) << right.err;
+    EXPECT_EQ(right.out, "hello");
+}
+
+TEST_F(CliTest, PasswordAndMessageBothFromStandardInput)
+{
+    Put("in.bmp", MakeBmp({}));
+    ASSERT_EQ(Run({ "hide", "in.bmp", "out.bmp", "--password-file", "-" }, "pw\nline one\nline two\n").status, 0);
+    EXPECT_EQ(Run({ "reveal", "out.bmp", "--password-file", "-" }, "pw\n").out, "line one\nline two\n");
+}
+
+TEST_F(CliTest, HideOntoTheInputItself)
+{
+    Put("in.bmp", MakeBmp({ .bitCount = 8 }));
+    Put("pw", "pw");
+    ASSERT_EQ(Run({ "hide", "in.bmp", "in.bmp", "--password-file", "pw" }, "first").status, 0);
+    ASSERT_EQ(Run({ "hide", "in.bmp", "in.bmp", "--password-file", "pw" }, "second").status, 0);
+    EXPECT_EQ(Run({ "reveal", "in.bmp", "--password-file", "pw" }).out, "second");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder.Path()), {}), 5) << "stray temporary file";
+}
+
+TEST_F(CliTest, PictureWithoutSecret)
+{
+    Put("in.bmp", MakeBmp({}));
+    Put("pw", "pw\n");
+    const RunResult result = Run({ "reveal", "in.bmp", "--password-file", "pw" });
+    EXPECT_EQ(result.status, 5);
+    ExpectOneErrorLine(result, "carries no secret data");
+}
+
+struct BadPictureCase {
+    const char* name;
+    const char* fileName;
+    std::vector<std::uint8_t> bytes;
+    const char* reason;
+};
+
+void PrintTo(const BadPictureCase& value, std::ostream* stream) { *stream << value.name; }
+
+class CliBadPicture : public CliTest, public testing::WithParamInterface<BadPictureCase> { };
+
+TEST_P(CliBadPicture, EveryCommandRefusesIt)
+{
+    const BadPictureCase& bad = GetParam();
+    if (!bad.bytes.empty())
+        Put(bad.fileName, bad.bytes);
+    Put("pw", "pw\n");
+    const std::string out = std::string("out.") + (std::string(bad.fileName).ends_with(".bmp") ? "bmp" : "x");
+    for (const std::vector<std::string>& command : { std::vector<std::string> { "info", bad.fileName },
+             std::vector<std::string> { "hide", bad.fileName, out, "--password-file", "pw" },
+             std::vector<std::string> { "reveal", bad.fileName, "--password-file", "pw" } }) {
+        const RunResult result = Run(command, "message");
+        EXPECT_EQ(result.status, 2) << command[0];
+        ExpectOneErrorLine(result, bad.reason);
+    }
+    EXPECT_FALSE(Exists(out));
+}
+
+std::vector<std::uint8_t> WithWord(std::vector<std::uint8_t> file, std::size_t at, std::uint32_t value)
+{
+    PutLittleEndian(file, at, value);
+    return file;
+}
+
+std::vector<std::uint8_t> Truncated(std::vector<std::uint8_t> file, std::size_t length)
+{
+    file.resize(length);
+    return file;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CliBadPicture,
+    testing::Values(BadPictureCase { "NotBitmap", "text.bmp", { 'h', 'e', 'l', 'l', 'o' }, "This is not a BMP file" },
+        BadPictureCase { "Truncated", "short.bmp", Truncated(MakeBmp({}), 40), "too short" },
+        BadPictureCase { "HugeInfoHeader", "lying.bmp", WithWord(MakeBmp({}), 14, 0x7FFFFFFF),
+            "claim more bytes than the file holds" },
+        BadPictureCase { "ColourTableBeyondEnd", "table.bmp",
+            MakeBmp({ .bitCount = 8, .colorTableLength = 16, .pixelLength = 16 }),
+            "claim more bytes than the file holds" },
+        BadPictureCase { "Depth2", "two.bmp", MakeBmp({ .bitCount = 2 }), "Bit depth 2 is not supported" },
+        BadPictureCase { "Missing", "missing.bmp", {}, "No such file or directory" },
+        BadPictureCase { "UnknownKind", "picture.png", MakeBmp({}), "Unknown picture type" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, RunLengthEncodedBitmapIsShownButNotWritten)
+{
+    Put("rle.bmp", MakeBmp({ .bitCount = 8, .compression = 1, .pixelLength = 3000 }));
+    const RunResult info = Run({ "info", "rle.bmp" });
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find("compressed: yes\n"), std::string::npos) << info.out;
+    Put("pw", "pw\n");
+    const RunResult hide = Run({ "hide", "rle.bmp", "out.bmp", "--password-file", "pw" }, "hi");
+    EXPECT_EQ(hide.status, 2);
+    ExpectOneErrorLine(hide, "run-length encoded");
+    EXPECT_FALSE(Exists("out.bmp"));
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string input;
+    int status;
+    const char* reason;
+};
+
+void PrintTo(const RefusalCase& value, std::ostream* stream) { *stream << value.name; }
+
+class CliRefusal : public CliTest, public testing::WithParamInterface<RefusalCase> { };
+
+TEST_P(CliRefusal, RefusesAndWritesNothing)
+{
+    Put("in.bmp", MakeBmp({}));
+    Put("pw", "pw\n");
+    Put("long-pw", std::string(512, 'p') + "\n");
+    Put("zero", std::string("a\0b", 3));
+    const RunResult result = Run(GetParam().arguments, GetParam().input);
+    EXPECT_EQ(result.status, GetParam().status);
+    ExpectOneErrorLine(result, GetParam().reason);
+    EXPECT_FALSE(Exists("out.bmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, CliRefusal,
+    testing::Values(RefusalCase { "NoCommand", {}, "", 1, "no command" },
+        RefusalCase { "UnknownCommand", { "show", "in.bmp" }, "", 1, "unknown command 'show'" },
+        RefusalCase { "UnknownOption", { "info", "in.bmp", "--colour" }, "", 1, "unknown option '--colour'" },
+        RefusalCase { "MissingOutput", { "hide", "in.bmp", "--password-file", "pw" }, "", 1, "PICTURE OUTPUT" },
+        RefusalCase { "OptionWithoutFile", { "reveal", "in.bmp", "--password-file" }, "", 1, "needs a file name" },
+        RefusalCase { "OutputOfOtherKind", { "hide", "in.bmp", "out.jpg", "--password-file", "pw" }, "hi", 1, ".bmp" },
+        RefusalCase { "MessageWithZeroByte",
+            { "hide", "in.bmp", "out.bmp", "--message-file", "zero", "--password-file", "pw" }, "", 1, "zero byte" },
+        RefusalCase { "MissingMessageFile",
+            { "hide", "in.bmp", "out.bmp", "--message-file", "nope", "--password-file", "pw" }, "", 1, "nope" },
+        RefusalCase { "PasswordTooLong", { "hide", "in.bmp", "out.bmp", "--password-file", "long-pw" }, "hi", 1,
+            "at most 511 bytes" },
+        RefusalCase { "NoPasswordWithoutTerminal", { "hide", "in.bmp", "out.bmp" }, "hi", 1, "--password-file" },
+        RefusalCase { "OutputFolderMissing", { "hide", "in.bmp", "no/out.bmp", "--password-file", "pw" }, "hi", 6,
+            "No such file or directory" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, LongestPasswordIsAccepted)
+{
+    Put("in.bmp", MakeBmp({}));
+    Put("pw", std::string(511, 'p'));
+    ASSERT_EQ(Run({ "hide", "in.bmp", "out.bmp", "--password-file", "pw" }, "m").status, 0);
+    EXPECT_EQ(Run({ "reveal", "out.bmp", "--password-file", "pw" }).out, "m");
+}
+
+TEST_F(CliTest, VerboseSendsLogLinesToStandardError)
+{
+    Put("in.bmp", MakeBmp({}));
+    Put("pw", "pw\n");
+    const RunResult result = Run({ "--verbose", "hide", "in.bmp", "out.bmp", "--password-file", "pw" }, "m");
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.err,
+        "Reading 'Secrect Data' from picture.\nGenerate the 'Key'.\nEncryption Start.\n"
+        "Ecryption End.\nSaving 'Secret Data' into picture.\n");
+}
+
+TEST_F(CliTest, HelpAndVersion)
+{
+    const RunResult help = Run({ "--help" });
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("veilmark-cli hide    PICTURE OUTPUT"), std::string::npos);
+    const RunResult version = Run({ "--version" });
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "veilmark-cli 1, 0, 0, 1\n");
+}
+
+} // namespace
