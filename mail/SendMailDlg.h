@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+
+class QLineEdit;
+class QPlainTextEdit;
+
+// The modal dialog that mails the picture just saved. The main window fills in
+// the SMTP server, the sender and the attachment path; the user adds receiver,
+// subject and message and presses "Send Now". The mail goes out through one
+// SMTP session on a worker thread while the dialog stays painted and disabled;
+// the outcome is shown in a message box and the dialog closes.
+class CSendMailDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CSendMailDlg(QWidget* parent = nullptr);
+
+    void SetSmtpServer(const std::string& server) { m_strServer = server; }
+    void SetSender(const std::string& sender) { m_strSender = sender; }
+    void SetAttachment(const std::string& path) { m_strAttachment = path; }
+
+    int DoModal() { return exec(); }
+
+    // "Send Now".
+    void accept() override;
+    void reject() override;
+
+    std::string m_strServer;
+    std::string m_strMessage;
+    std::string m_strReceiver;
+    std::string m_strSender;
+    std::string m_strSubject;
+    std::string m_strAttachment;
+
+protected:
+    void DoDataExchange(bool saveAndValidate);
+    void showEvent(QShowEvent* event) override;
+
+    // Shows a message box over the dialog; tests replace it.
+    virtual void ShowMessage(const QString& text);
+
+    // Connects, sends and says QUIT; returns the text for the user. The port
+    // and time limits are those of CSmtpSession unless a test sets them.
+    std::string SendMail();
+
+    int m_port = 25;
+    int m_connectLimitMs = 30'000;
+    int m_replyLimitMs = 60'000;
+
+private:
+    bool m_shown = false;
+    bool m_sending = false;
+    QLineEdit* m_senderEdit = nullptr;
+    QLineEdit* m_receiverEdit = nullptr;
+    QLineEdit* m_subjectEdit = nullptr;
+    QLineEdit* m_attachmentEdit = nullptr;
+    QPlainTextEdit* m_messageEdit = nullptr;
+};
