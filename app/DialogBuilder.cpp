@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 
 constexpr char kControlIdProperty[] = "veilmarkControlId";
@@ -201,6 +203,13 @@ bool BuildDialog(QDialog& dialog, int templateId)
     if ((layout->style & kDialogResizable) == 0)
         dialog.setFixedSize(clientSize);
 
+    // Without a default button Enter presses no button at all; Qt would
+    // otherwise make the first button the default.
+    const bool hasDefaultButton = std::any_of(layout->controls.begin(), layout->controls.end(),
+                                              [](const ControlTemplate& control) {
+                                                  return control.kind == ControlKind::PushButton
+                                                      && (control.style & kDefault) != 0;
+                                              });
     QList<QWidget*> decorations;
     for (const ControlTemplate& control : layout->controls) {
         const QRect rect = WidenLine(control.kind,
@@ -211,6 +220,15 @@ bool BuildDialog(QDialog& dialog, int templateId)
                                                        : QStringLiteral("control%1").arg(control.id));
         widget->setGeometry(rect);
         widget->setEnabled((control.style & kDisabled) == 0);
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            button->setAutoDefault(hasDefaultButton);
+            // The OK and Cancel ids end the dialog through its (overridable)
+            // accept and reject, as the platform's dialogs do.
+            if (control.id == IDOK)
+                QObject::connect(button, &QPushButton::clicked, &dialog, &QDialog::accept);
+            else if (control.id == IDCANCEL)
+                QObject::connect(button, &QPushButton::clicked, &dialog, &QDialog::reject);
+        }
         if (IsDecoration(control.kind)) {
             // Frames are drawn behind the controls they surround and never
             // take the mouse or the focus from them.

@@ -27,7 +27,8 @@ DialogBaseUnits GetDialogBaseUnits(const QFont& font);
 QRect MapDialogRect(const QRect& dialogUnits, DialogBaseUnits units);
 
 // Sets the dialog's caption, font, window kind and client size from template
-// `templateId` and creates its controls in tab order. Returns false (and
+// `templateId` and creates its controls in tab order; the buttons with ids
+// IDOK and IDCANCEL call the dialog's accept() and reject(). Returns false (and
 // creates nothing) when there is no such template.
 bool BuildDialog(QDialog& dialog, int templateId);
 

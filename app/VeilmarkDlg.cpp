@@ -4,6 +4,7 @@
 #include "BmpPicture.h"
 #include "DialogBuilder.h"
 #include "FileIO.h"
+#include "JpegPicture.h"
 #include "LogDlg.h"
 #include "PasswordDlg.h"
 #include "PictureKind.h"
@@ -11,20 +12,6 @@
 #include "StringTable.h"
 #include "UiText.h"
 #include "WebBrowser2.h"
-
-#if __has_include("JpegPicture.h")
-#include "JpegPicture.h"
-#else
-// Stands in until the JPEG picture is part of the build.
-class CJpegPicture : public CCarrierPicture {
-public:
-    int Load(const std::string&) override
-    {
-        m_strFailure = "JPEG pictures cannot be read by this build.";
-        return kPictureNotSupported;
-    }
-};
-#endif
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>

@@ -1,0 +1,177 @@
+#pragma once
+
+#include "DialogBuilder.h"
+#include "LogDlg.h"
+#include "PasswordDlg.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QByteArray>
+#include <QFileDialog>
+#include <QImage>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPointer>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+// Helpers for driving the program's real dialogs from Qt Test.
+
+// Writes a test picture: a colour gradient with a pure magenta block at
+// (20, 20, 60, 40), as a 24-bit BMP or a JPEG file (chosen by the extension).
+inline bool WriteTestPicture(const QString& path, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixelColor(x, y, QColor(x * 255 / width, y * 255 / height, 180));
+    }
+    QPainter painter(&image);
+    painter.fillRect(20, 20, 60, 40, QColor(255, 0, 255));
+    painter.end();
+    return image.save(path, nullptr, 92);
+}
+
+inline QByteArray ReadFileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool WriteFileBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Points the per-user folders at a private temporary folder, so settings and
+// pages never touch the real home; call before the first QSettings is used.
+inline void UsePrivateUserFolders(const QTemporaryDir& home)
+{
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
+}
+
+// Answers the modal dialogs a command opens, one scripted step per dialog, in
+// order. Every dialog seen is recorded ("message: <text>", "password: <prompt>",
+// "file", "about: <version>", ...), so a test can compare the exact sequence.
+// A dialog without a step left is recorded as "unexpected ..." and cancelled.
+class CDialogScript : public QObject {
+public:
+    using Step = std::function<void(QWidget* dialog)>;
+
+    CDialogScript()
+    {
+        m_timer.setInterval(15);
+        connect(&m_timer, &QTimer::timeout, this, [this] { Poll(); });
+        m_timer.start();
+    }
+
+    void Then(Step step) { m_steps.push_back(std::move(step)); }
+    bool Finished() const { return m_steps.empty(); }
+    QStringList m_seen;
+    // Text of the log window when each message box appeared.
+    QStringList m_logAtMessage;
+
+private:
+    void Poll()
+    {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr || dialog->property("scriptHandled").toBool() || !dialog->isVisible())
+            return;
+        dialog->setProperty("scriptHandled", true);
+        if (m_steps.empty()) {
+            m_seen << QStringLiteral("unexpected ") + dialog->metaObject()->className();
+            if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                m_seen.last() += QStringLiteral(": ") + box->text();
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        Step step = std::move(m_steps.front());
+        m_steps.pop_front();
+        step(dialog);
+    }
+
+    QTimer m_timer;
+    std::deque<Step> m_steps;
+};
+
+// Steps of a dialog script.
+namespace Answer {
+
+inline QString LogText()
+{
+    CLogDlg* log = GetLogWindow();
+    return log != nullptr ? log->GetText() : QString();
+}
+
+// Records the message box and presses one of its buttons.
+inline CDialogScript::Step Message(CDialogScript& script, QMessageBox::StandardButton button)
+{
+    return [&script, button](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        QAbstractButton* pressed = box != nullptr ? box->button(button) : nullptr;
+        if (pressed == nullptr) {
+            script.m_seen << QStringLiteral("wrong dialog for a message answer: ") + dialog->metaObject()->className();
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        script.m_seen << QStringLiteral("message: ") + box->text();
+        script.m_logAtMessage << LogText();
+        pressed->click();
+    };
+}
+
+// Types the file name into the file dialog and accepts it.
+inline CDialogScript::Step File(CDialogScript& script, QString path)
+{
+    return [&script, path](QWidget* dialog) {
+        auto* fileDialog = qobject_cast<QFileDialog*>(dialog);
+        if (fileDialog == nullptr) {
+            script.m_seen << QStringLiteral("wrong dialog for a file answer: ") + dialog->metaObject()->className();
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        script.m_seen << QStringLiteral("file");
+        auto* nameField = fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        nameField->setText(path);
+        QMetaObject::invokeMethod(fileDialog, "accept", Qt::DirectConnection);
+    };
+}
+
+// Types the password into the prompt's field and presses Enter.
+inline CDialogScript::Step Password(CDialogScript& script, QString password)
+{
+    return [&script, password](QWidget* dialog) {
+        auto* prompt = qobject_cast<CPasswordDlg*>(dialog);
+        if (prompt == nullptr) {
+            script.m_seen << QStringLiteral("wrong dialog for a password: ") + dialog->metaObject()->className();
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        script.m_seen << QStringLiteral("password: ") + FindControl<QPlainTextEdit>(*prompt, 1009)->toPlainText();
+        auto* field = FindControl<QLineEdit>(*prompt, 1007);
+        QTest::keyClicks(field, password);
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+}
+
+// Records the dialog and cancels it.
+inline CDialogScript::Step Cancel(CDialogScript& script)
+{
+    return [&script](QWidget* dialog) {
+        script.m_seen << QStringLiteral("cancelled ") + dialog->metaObject()->className();
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+    };
+}
+
+} // namespace Answer

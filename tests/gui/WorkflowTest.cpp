@@ -1,0 +1,354 @@
+// The hide-and-reveal workflow of the main window, driven through its real
+// buttons, file dialogs, password prompts and message boxes.
+
+#include "GuiTestSupport.h"
+
+#include "CarrierPicture.h"
+#include "SecretContainer.h"
+#include "StringTable.h"
+#include "UiText.h"
+#include "VeilmarkDlg.h"
+#include "WebBrowser2.h"
+
+#include <QDesktopServices>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QUrl>
+
+#include <memory>
+
+namespace {
+
+QString Res(unsigned id)
+{
+    return ToUiText(LoadResString(id));
+}
+
+QUrl FileUrl(const std::string& path)
+{
+    return QUrl::fromLocalFile(QString::fromStdString(path));
+}
+
+// Receives the URLs the program hands to the desktop.
+class CUrlCatcher : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> m_urls;
+
+public slots:
+    void Open(const QUrl& url) { m_urls << url; }
+};
+
+} // namespace
+
+class WorkflowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_home;
+    QTemporaryDir m_work;
+    QString m_programDir;
+    QString m_bmp;
+
+    std::unique_ptr<CVeilmarkDlg> OpenMainWindow(const QString& programDir = {})
+    {
+        auto dialog = std::make_unique<CVeilmarkDlg>(
+            nullptr, (programDir.isEmpty() ? m_programDir : programDir).toStdString());
+        dialog->show();
+        [[maybe_unused]] const bool exposed = QTest::qWaitForWindowExposed(dialog.get());
+        return dialog;
+    }
+
+    static QPushButton* Button(CVeilmarkDlg& dialog, int id) { return FindControl<QPushButton>(dialog, id); }
+    static QPlainTextEdit* MessageBox(CVeilmarkDlg& dialog) { return FindControl<QPlainTextEdit>(dialog, 1005); }
+    static void Click(CVeilmarkDlg& dialog, int id) { QTest::mouseClick(Button(dialog, id), Qt::LeftButton); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid() && m_work.isValid());
+        UsePrivateUserFolders(m_home);
+        m_programDir = m_work.path() + "/program/";
+        QVERIFY(QDir().mkpath(m_programDir));
+        m_bmp = m_work.path() + "/carrier.bmp";
+        QVERIFY(WriteTestPicture(m_bmp, 240, 160));
+    }
+
+    void hideAndReveal_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("bmp") << "bmp";
+        QTest::newRow("jpeg") << "jpg";
+    }
+
+    void hideAndReveal()
+    {
+        QFETCH(QString, extension);
+        const QString carrier = m_work.path() + "/plain." + extension;
+        // A JPEG picture carries one bit per chroma block: it needs some size.
+        QVERIFY(extension == "bmp" ? WriteTestPicture(carrier, 240, 160) : WriteTestPicture(carrier, 640, 480));
+        const QString saved = m_work.path() + "/secret." + extension;
+        const QString message = QString::fromUtf8("Meet at dawn.\nGrüße — 秘密");
+
+        auto dialog = OpenMainWindow();
+        QVERIFY(!Button(*dialog, 1002)->isEnabled());
+        QString logAtPage;
+        connect(&dialog->GetBrowser(), &QTextEdit::textChanged, this, [&logAtPage] {
+            if (CLogDlg* log = GetLogWindow())
+                logAtPage = log->GetText();
+        });
+
+        // A picture without secret data: its page is written and shown, Save
+        // is enabled, no password is asked.
+        {
+            CDialogScript script;
+            script.Then(Answer::File(script, carrier));
+            Click(*dialog, 1001);
+            QCOMPARE(script.m_seen, QStringList{"file"});
+            CCarrierPicture* picture = dialog->GetCurrentPicture();
+            QVERIFY(picture != nullptr);
+            QVERIFY(!picture->HasSecretData());
+            const QByteArray page = ReadFileBytes(QString::fromStdString(dialog->GetLoadPagePath()));
+            const std::string& text = picture->GetReportPage();
+            QCOMPARE(page.size(), qsizetype(text.size() + 1));
+            QCOMPARE(page.back(), '\0');
+            QCOMPARE(page.left(page.size() - 1), QByteArray::fromStdString(text));
+            QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
+            QVERIFY(dialog->GetBrowser().toPlainText().contains("Normal"));
+            QVERIFY(Button(*dialog, 1002)->isEnabled());
+        }
+
+        // Hide a message and save.
+        {
+            MessageBox(*dialog)->setPlainText(message);
+            CDialogScript script;
+            script.Then(Answer::File(script, saved));
+            script.Then(Answer::Password(script, "s3cret"));
+            script.Then(Answer::Message(script, QMessageBox::Ok));
+            Click(*dialog, 1002);
+            QCOMPARE(script.m_seen, (QStringList{"file", "password: " + Res(103), "message: Save finished"}));
+            QVERIFY(QFileInfo(saved).size() > 0);
+            QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetResultPagePath()));
+            QVERIFY(dialog->GetBrowser().toPlainText().contains("RESULT PICTURE"));
+            QVERIFY(ReadFileBytes(QString::fromStdString(dialog->GetResultPagePath())).contains(saved.toUtf8()));
+            QCOMPARE(MessageBox(*dialog)->toPlainText(), message);
+        }
+
+        // The saved picture asks for its password and shows the message.
+        {
+            CDialogScript script;
+            script.Then(Answer::Message(script, QMessageBox::Yes));
+            script.Then(Answer::File(script, saved));
+            script.Then(Answer::Password(script, "s3cret"));
+            logAtPage.clear();
+            Click(*dialog, 1001);
+            QCOMPARE(script.m_seen, (QStringList{"message: " + Res(142), "file", "password: " + Res(102)}));
+            QCOMPARE(MessageBox(*dialog)->toPlainText(), message);
+            QVERIFY(dialog->GetCurrentPicture()->HasSecretData());
+            QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
+            QVERIFY(dialog->GetBrowser().toPlainText().contains("SECRET"));
+            const qsizetype key = logAtPage.indexOf(Res(127).trimmed());
+            const qsizetype start = logAtPage.indexOf(Res(128).trimmed());
+            const qsizetype end = logAtPage.indexOf(Res(129).trimmed());
+            QVERIFY2(key >= 0 && key < start && start < end, qPrintable(logAtPage));
+            QVERIFY(Button(*dialog, 1002)->isEnabled());
+        }
+
+        // "Already Opened" answered No keeps the picture, its page and the message.
+        {
+            CCarrierPicture* before = dialog->GetCurrentPicture();
+            CDialogScript script;
+            script.Then(Answer::Message(script, QMessageBox::No));
+            Click(*dialog, 1001);
+            QCOMPARE(script.m_seen, QStringList{"message: " + Res(142)});
+            QCOMPARE(dialog->GetCurrentPicture(), before);
+            QCOMPARE(MessageBox(*dialog)->toPlainText(), message);
+            QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
+            QVERIFY(Button(*dialog, 1002)->isEnabled());
+        }
+
+        // A password differing only in letter case is wrong: "Wrong password"
+        // and nothing else, no message, no page, nothing to save.
+        {
+            CDialogScript script;
+            script.Then(Answer::Message(script, QMessageBox::Yes));
+            script.Then(Answer::File(script, saved));
+            script.Then(Answer::Password(script, "S3cret"));
+            script.Then(Answer::Message(script, QMessageBox::Ok));
+            bool pageShown = false;
+            const auto connection = connect(&dialog->GetBrowser(), &QTextEdit::textChanged, this,
+                                            [&pageShown] { pageShown = true; });
+            Click(*dialog, 1001);
+            disconnect(connection);
+            QCOMPARE(script.m_seen, (QStringList{"message: " + Res(142), "file", "password: " + Res(102),
+                                                 "message: Wrong password"}));
+            QVERIFY(!script.m_logAtMessage.last().contains(Res(127).trimmed()));
+            QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
+            QVERIFY(!pageShown);
+            QVERIFY(!Button(*dialog, 1002)->isEnabled());
+        }
+        QVERIFY(GetLogWindow() == nullptr);
+    }
+
+    void keyboardNeverClosesWithoutAsking()
+    {
+        auto dialog = OpenMainWindow();
+        QPlainTextEdit* edit = MessageBox(*dialog);
+        edit->setFocus();
+        QTest::keyClicks(edit, "a");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(&dialog->GetBrowser(), Qt::Key_Return);
+        QTest::keyClick(dialog.get(), Qt::Key_Enter);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(edit->toPlainText(), QString("a\n"));
+
+        CDialogScript script;
+        script.Then(Answer::Message(script, QMessageBox::No));
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QCOMPARE(script.m_seen, QStringList{"message: " + Res(143)});
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(edit->toPlainText(), QString("a\n"));
+
+        script.Then(Answer::Message(script, QMessageBox::Yes));
+        dialog->close();
+        QCOMPARE(script.m_seen.size(), 2);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+    }
+
+    // Each refused input says why and leaves nothing half done.
+    void refusals()
+    {
+        auto dialog = OpenMainWindow();
+
+        // An extension the program does not know.
+        const QString png = m_work.path() + "/picture.png";
+        QVERIFY(WriteTestPicture(png, 32, 32));
+        CDialogScript script;
+        script.Then(Answer::File(script, png));
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1001);
+        QCOMPARE(script.m_seen.size(), 2);
+        QVERIFY2(script.m_seen[1].contains("cannot be loaded") && script.m_seen[1].contains(".jpeg"),
+                 qPrintable(script.m_seen[1]));
+        QVERIFY(dialog->GetCurrentPicture() == nullptr);
+
+        // A file that is not what its name says.
+        const QString fake = m_work.path() + "/fake.bmp";
+        QVERIFY(WriteFileBytes(fake, "this is plain text, not a bitmap"));
+        script.m_seen.clear();
+        script.Then(Answer::File(script, fake));
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1001);
+        QCOMPARE(script.m_seen.size(), 2);
+        QVERIFY2(script.m_seen[1].startsWith("message: file open error"), qPrintable(script.m_seen[1]));
+        QVERIFY(!Button(*dialog, 1002)->isEnabled());
+        Click(*dialog, 1002); // Save does nothing on a picture whose load failed
+        QCOMPARE(script.m_seen.size(), 2);
+
+        // A message longer than the data space is refused before any dialog.
+        script.m_seen.clear();
+        script.Then(Answer::Message(script, QMessageBox::Yes));
+        script.Then(Answer::File(script, m_bmp));
+        Click(*dialog, 1001);
+        QVERIFY(Button(*dialog, 1002)->isEnabled());
+        const std::uint32_t dataSpace = dialog->GetCurrentPicture()->GetDataSpace();
+        QVERIFY(dataSpace > 0);
+        MessageBox(*dialog)->setPlainText(QString(int(dataSpace), 'x'));
+        script.m_seen.clear();
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1002);
+        QCOMPARE(script.m_seen.size(), 1);
+        QVERIFY2(script.m_seen[0].contains(QString::number(dataSpace - 1) + " bytes"), qPrintable(script.m_seen[0]));
+
+        // The longest message that fits is taken; a file that cannot be
+        // written is reported with the reason, and no "Save finished".
+        MessageBox(*dialog)->setPlainText(QString(int(dataSpace - 1), 'x'));
+        const QString unwritable = "/proc/veilmark-cannot-write-here.bmp";
+        script.m_seen.clear();
+        script.Then(Answer::File(script, unwritable));
+        script.Then(Answer::Password(script, "pw"));
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1002);
+        QCOMPARE(script.m_seen.size(), 3);
+        QVERIFY2(script.m_seen[2].startsWith("message: The picture was not saved."), qPrintable(script.m_seen[2]));
+        QVERIFY(!QFileInfo::exists(unwritable));
+        QVERIFY(script.Finished());
+    }
+
+    void droppedFileLoadsAfterAsking()
+    {
+        auto dialog = OpenMainWindow();
+        CDialogScript script;
+        const auto drop = [this](QWidget* target) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(QFileInfo(m_bmp).absoluteFilePath())});
+            const QPoint centre = target->rect().center();
+            QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent dropped(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &dropped);
+        };
+        drop(dialog.get());
+        QVERIFY(script.m_seen.isEmpty());
+        QVERIFY(dialog->GetCurrentPicture() != nullptr && dialog->GetCurrentPicture()->IsLoaded());
+        QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
+
+        // Onto the message box, with a picture loaded: the question comes first.
+        script.Then(Answer::Message(script, QMessageBox::No));
+        drop(MessageBox(*dialog)->viewport());
+        QCOMPARE(script.m_seen, QStringList{"message: " + Res(142)});
+        QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
+    }
+
+    void pagesGoToTheUserFolderWhenTheProgramFolderIsReadOnly()
+    {
+        // Nobody, not even root, can create files in /proc.
+        auto dialog = OpenMainWindow("/proc/");
+        const QString expected = qEnvironmentVariable("XDG_DATA_HOME") + "/veilmark/";
+        QCOMPARE(QString::fromStdString(dialog->GetLoadPagePath()), expected + "load.htm");
+        QCOMPARE(QString::fromStdString(dialog->GetResultPagePath()), expected + "result.htm");
+        CDialogScript script;
+        script.Then(Answer::File(script, m_bmp));
+        Click(*dialog, 1001);
+        QVERIFY(QFileInfo::exists(expected + "load.htm"));
+        QCOMPARE(dialog->GetBrowser().source(), QUrl::fromLocalFile(expected + "load.htm"));
+    }
+
+    void helpOpensTheProgramFoldersHelpFile()
+    {
+        CUrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "Open");
+        auto dialog = OpenMainWindow();
+        Click(*dialog, 1008);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(catcher.m_urls, QList<QUrl>{QUrl::fromLocalFile(m_programDir + "Veilmark.html")});
+    }
+
+    void windowMenuEndsWithTheAboutEntry()
+    {
+        auto dialog = OpenMainWindow();
+        std::unique_ptr<QMenu> menu(dialog->CreateContextMenu(nullptr));
+        const QList<QAction*> actions = menu->actions();
+        QVERIFY(actions.size() >= 2);
+        QCOMPARE(actions.last()->text(), QString("&About Veilmark..."));
+        QVERIFY(actions[actions.size() - 2]->isSeparator());
+
+        CDialogScript script;
+        script.Then([&script](QWidget* about) {
+            script.m_seen << QString("about: ") + FindControl<QLineEdit>(*about, 1023)->text();
+            QTest::keyClick(about, Qt::Key_Return);
+        });
+        actions.last()->trigger();
+        QCOMPARE(script.m_seen, QStringList{"about: 1, 0, 0, 1"});
+    }
+};
+
+QTEST_MAIN(WorkflowTest)
+#include "WorkflowTest.moc"
