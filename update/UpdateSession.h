@@ -49,7 +49,10 @@ public:
     using WorkerFunction = std::function<int(DownloadRequest&)>;
 
     CUpdateSession(IUpdateView& view, IDownloadListener& listener);
-    // Cancels a running download and waits for the worker.
+    // Cancels a running download and waits for the worker. The owner should
+    // have let the worker end first (Abandon, then keep handling reports until
+    // IsDownloading is false): a listener that waits for the owning thread
+    // would otherwise never return.
     ~CUpdateSession();
     CUpdateSession(const CUpdateSession&) = delete;
     CUpdateSession& operator=(const CUpdateSession&) = delete;

@@ -188,11 +188,11 @@ TEST_F(UpdateDownloadTest, AServerThatStopsAnsweringIsGivenUp)
     EXPECT_TRUE(FilesIn(CacheFolder()).empty());
 }
 
-TEST_F(UpdateDownloadTest, ServerFilesAboveTheSizeLimitAreRefused)
+TEST_F(UpdateDownloadTest, ServerFilesOutsideTheSizeLimitsAreRefused)
 {
     const DownloadLimits limits; // the limits of the version file and patch list
     ASSERT_EQ(limits.maxBytes, 1024u * 1024u);
-    for (const char* path : { "/big/1048577", "/unsized/1048577" }) {
+    for (const char* path : { "/big/1048577", "/unsized/1048577", "/big/0" }) {
         DownloadRequest request = Request(path, limits);
         DownloadWorker(request);
         EXPECT_TRUE(request.cachePath.empty()) << path;
