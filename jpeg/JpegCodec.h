@@ -1,9 +1,11 @@
 #pragma once
 
 #include "JpegHuffman.h"
+#include "JpegMemory.h"
 #include "JpegStatus.h"
 
 #include <array>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -45,7 +47,8 @@ public:
     bool HasImage() const { return m_hasImage; }
     std::uint32_t GetWidth() const { return m_frameWidth; }
     std::uint32_t GetHeight() const { return m_frameHeight; }
-    const std::vector<std::uint8_t>& GetImage() const { return m_image; }
+    // Bottom-up rows of B, G, R bytes, each padded to a multiple of 4 bytes.
+    std::span<const std::uint8_t> GetImage() const { return {m_image.get(), m_imageSize}; }
     int GetComponentCount() const { return m_componentCount; }
 
     // The container buffer: the carrier bits collected by Decode, most
@@ -89,7 +92,7 @@ private:
 
     // Decoder: the scan (JpegScan.cpp).
     JpegStatus DecodeScan();
-    void ConvertColors(const std::vector<std::uint8_t>* planes, const std::size_t* strides);
+    void ConvertColors(int firstRow, int rowCount, const std::uint8_t* const* planes, const std::size_t* strides);
 
     // Encoder (JpegWriter.cpp).
     JpegResult EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
@@ -113,7 +116,9 @@ private:
     std::uint16_t m_restartInterval = 0;
     std::int32_t m_trueWidth = 0;
     std::int32_t m_trueHeight = 0;
-    std::vector<std::uint8_t> m_image;
+    JpegLargeBuffer<std::uint8_t> m_image; // filled row by row, never cleared first
+    std::size_t m_imageSize = 0;
+    std::vector<std::uint8_t> m_replicated; // widened sample rows while converting
     bool m_hasImage = false;
 
     std::array<std::array<std::uint8_t, 64>, 4> m_quantizationTables{}; // zigzag order

@@ -6,15 +6,13 @@
 
 // Forward DCT, ITU-T T.81 A.3.3, as the direct sum of 64 products per
 // coefficient in double precision:
-//   sum(v,u) = sum over y, then x, of s(x,y) * T[u][x] * T[v][y]
-// Each product is formed as (s * T[u][x]) * T[v][y]. Both factors T are
-// single-precision values (24-bit significands), so T[u][x] * T[v][y] is exact
-// in double (48 bits), and so is s * T[u][x] for an 8-bit sample (32 bits);
-// either way the product is the exact value s T[u][x] T[v][y] rounded once.
-// The table below therefore holds T[u][x] * T[v][y] and each term is one
-// multiplication, bit for bit the same as the two-step product. The 64 sums of
-// a block run side by side in vector lanes; each keeps the order y outer,
-// x inner.
+//   sum(v,u) = sum over y, then x, of (s(x,y) * T[u][x]) * T[v][y]
+// with single-precision table values. The inner factor s(x,y) * T[u][x] does
+// not depend on v, so it is formed once per block (it is exact: an 8-bit
+// sample times a 24-bit significand); each term is then one multiplication by
+// T[v][y], exactly as written. The 64 sums of a block run side by side in
+// vector lanes (u across a pair of 4-lane vectors, v across registers); each
+// keeps the order y outer, x inner, and the accumulators stay in registers.
 
 namespace {
 
@@ -23,23 +21,20 @@ constexpr double kHalfSqrt = 0.7071; // C(0)
 struct ForwardTables {
     ForwardTables()
     {
-        for (int y = 0; y < 8; ++y) {
-            for (int x = 0; x < 8; ++x) {
-                for (int v = 0; v < 8; ++v) {
-                    for (int u = 0; u < 8; ++u) {
-                        const double product = double(ForwardDctTable(u, x)) * double(ForwardDctTable(v, y));
-                        reinterpret_cast<double*>(&weights[8 * y + x][0])[8 * v + u] = product;
-                    }
-                }
-            }
+        for (int x = 0; x < 8; ++x) {
+            for (int u = 0; u < 8; ++u)
+                column[x][u / 4][u % 4] = double(ForwardDctTable(u, x));
         }
         for (int v = 0; v < 8; ++v) {
+            for (int y = 0; y < 8; ++y)
+                table[v][y] = double(ForwardDctTable(v, y));
             for (int u = 0; u < 8; ++u)
-                reinterpret_cast<double*>(&scale[0])[8 * v + u] = (v == 0 ? kHalfSqrt : 1.0) * (u == 0 ? kHalfSqrt : 1.0);
+                scale[v][u / 4][u % 4] = (v == 0 ? kHalfSqrt : 1.0) * (u == 0 ? kHalfSqrt : 1.0);
         }
     }
-    JpegDouble4 weights[64][16]; // [8y + x][lanes of (v, u)]
-    JpegDouble4 scale[16];       // C(v) C(u)
+    JpegDouble4 column[8][2]; // T[u][x] for u = 0..7, by x
+    double table[8][8];       // T[v][y]
+    JpegDouble4 scale[8][2];  // C(v) C(u)
 };
 
 const ForwardTables& Tables()
@@ -49,60 +44,72 @@ const ForwardTables& Tables()
 }
 
 JPEG_ALWAYS_INLINE void ForwardDctBody(const std::int8_t* samples, std::ptrdiff_t stride,
-                                       const std::uint8_t* quantizationZigzag, std::int16_t* output,
+                                       const JpegForwardQuantizer& quantizer, std::int16_t* output,
                                        const ForwardTables& tables)
 {
-    double s[64];
+    // partial[8y + x][u] = s(x,y) * T[u][x]
+    JpegDouble4 partial[64][2];
     for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x)
-            s[8 * y + x] = samples[y * stride + x];
+        for (int x = 0; x < 8; ++x) {
+            const double sample = samples[y * stride + x];
+            partial[8 * y + x][0] = sample * tables.column[x][0];
+            partial[8 * y + x][1] = sample * tables.column[x][1];
+        }
     }
-    alignas(32) double divisor[64];
-    for (int k = 0; k < 64; ++k)
-        divisor[kZigzagToNatural[std::size_t(k)]] = quantizationZigzag[k];
 
-    alignas(32) std::int32_t natural[64];
-    // Two halves of 32 coefficients keep the accumulators in registers.
-    for (int half = 0; half < 2; ++half) {
-        const int first = 8 * half;
-        JpegDouble4 sum[8] = {};
-        for (int i = 0; i < 64; ++i) {
-            const double sample = s[i];
-            const JpegDouble4* weight = &tables.weights[i][first];
-            for (int lane = 0; lane < 8; ++lane)
-                sum[lane] = sum[lane] + sample * weight[lane];
+    // Four rows of coefficients (v) at a time keep 8 accumulators, 4 factors
+    // and the partial products within 16 vector registers.
+    for (int firstRow = 0; firstRow < 8; firstRow += 4) {
+        JpegDouble4 sum[4][2] = {};
+        for (int y = 0; y < 8; ++y) {
+            const double t0 = tables.table[firstRow][y];
+            const double t1 = tables.table[firstRow + 1][y];
+            const double t2 = tables.table[firstRow + 2][y];
+            const double t3 = tables.table[firstRow + 3][y];
+            for (int x = 0; x < 8; ++x) {
+                const JpegDouble4 low = partial[8 * y + x][0];
+                const JpegDouble4 high = partial[8 * y + x][1];
+                sum[0][0] = sum[0][0] + low * t0;
+                sum[0][1] = sum[0][1] + high * t0;
+                sum[1][0] = sum[1][0] + low * t1;
+                sum[1][1] = sum[1][1] + high * t1;
+                sum[2][0] = sum[2][0] + low * t2;
+                sum[2][1] = sum[2][1] + high * t2;
+                sum[3][0] = sum[3][0] + low * t3;
+                sum[3][1] = sum[3][1] + high * t3;
+            }
         }
-        for (int lane = 0; lane < 8; ++lane) {
-            const JpegDouble4 coefficient = (tables.scale[first + lane] * sum[lane]) * 0.25;
-            const JpegInt4 truncated = __builtin_convertvector(coefficient, JpegInt4);
-            JpegDouble4 quotient;
-            std::memcpy(&quotient, divisor + 4 * (first + lane), sizeof quotient);
-            // An integer below 2^11 divided by one below 2^8: the double
-            // quotient truncates to the same value as the integer division.
-            quotient = __builtin_convertvector(truncated, JpegDouble4) / quotient;
-            const JpegInt4 quantized = __builtin_convertvector(quotient, JpegInt4);
-            std::memcpy(natural + 4 * (first + lane), &quantized, sizeof quantized);
+        for (int row = 0; row < 4; ++row) {
+            const int v = firstRow + row;
+            for (int half = 0; half < 2; ++half) {
+                const JpegDouble4 coefficient = (tables.scale[v][half] * sum[row][half]) * 0.25;
+                const JpegInt4 truncated = __builtin_convertvector(coefficient, JpegInt4);
+                JpegDouble4 reciprocal;
+                std::memcpy(&reciprocal, quantizer.reciprocal + 8 * v + 4 * half, sizeof reciprocal);
+                const JpegInt4 quantized =
+                    __builtin_convertvector(__builtin_convertvector(truncated, JpegDouble4) * reciprocal, JpegInt4);
+                for (int lane = 0; lane < 4; ++lane)
+                    output[8 * v + 4 * half + lane] = std::int16_t(quantized[lane]);
+            }
         }
     }
-    for (int k = 0; k < 64; ++k)
-        output[k] = std::int16_t(natural[kZigzagToNatural[std::size_t(k)]]);
 }
 
-void ForwardDctBaseline(const std::int8_t* samples, std::ptrdiff_t stride, const std::uint8_t* quantizationZigzag,
+void ForwardDctBaseline(const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer,
                         std::int16_t* output)
 {
-    ForwardDctBody(samples, stride, quantizationZigzag, output, Tables());
+    ForwardDctBody(samples, stride, quantizer, output, Tables());
 }
 
 #if JPEG_HAVE_AVX2_DISPATCH
 JPEG_TARGET_AVX2 void ForwardDctAvx2(const std::int8_t* samples, std::ptrdiff_t stride,
-                                     const std::uint8_t* quantizationZigzag, std::int16_t* output)
+                                     const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
-    ForwardDctBody(samples, stride, quantizationZigzag, output, Tables());
+    ForwardDctBody(samples, stride, quantizer, output, Tables());
 }
 #endif
 
-using ForwardDctFunction = void (*)(const std::int8_t*, std::ptrdiff_t, const std::uint8_t*, std::int16_t*);
+using ForwardDctFunction = void (*)(const std::int8_t*, std::ptrdiff_t, const JpegForwardQuantizer&, std::int16_t*);
 
 ForwardDctFunction ChooseForwardDct()
 {
@@ -122,9 +129,17 @@ float ForwardDctTable(int k, int n)
     return CosineOfSixteenth((2 * n + 1) * k);
 }
 
-void ForwardDctQuantize(const std::int8_t* samples, std::ptrdiff_t stride, const std::uint8_t* quantizationZigzag,
+JpegForwardQuantizer MakeForwardQuantizer(const std::uint8_t* quantizationZigzag)
+{
+    JpegForwardQuantizer quantizer;
+    for (int k = 0; k < 64; ++k)
+        quantizer.reciprocal[kZigzagToNatural[std::size_t(k)]] = QuantizerReciprocal(quantizationZigzag[k]);
+    return quantizer;
+}
+
+void ForwardDctQuantize(const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer,
                         std::int16_t* output)
 {
     static const ForwardDctFunction function = ChooseForwardDct();
-    function(samples, stride, quantizationZigzag, output);
+    function(samples, stride, quantizer, output);
 }

@@ -57,7 +57,8 @@ void CJpegCodec::ResetDecoder()
     m_restartInterval = 0;
     m_trueWidth = 0;
     m_trueHeight = 0;
-    m_image.clear();
+    m_image.reset();
+    m_imageSize = 0;
     m_hasImage = false;
     m_quantizationPresent = {};
     for (JpegHuffmanTable& table : m_huffmanTables)

@@ -1,5 +1,6 @@
 #include "JpegCodec.h"
 
+#include "JpegMemory.h"
 #include "JpegTables.h"
 #include "JpegTransform.h"
 #include "Log.h"
@@ -123,7 +124,10 @@ JpegStatus CJpegCodec::DecodeScan()
     if (blockCount * 2 > std::uint64_t(m_file.size() - m_position) * 8)
         return JpegStatus::EntropyDataTruncated;
 
-    std::vector<std::uint8_t> planes[3];
+    // One MCU row of samples per component at a time: it is converted into
+    // the picture as soon as it is decoded.
+    std::vector<std::uint8_t> stripes[3];
+    const std::uint8_t* stripeData[3] = {};
     std::size_t strides[3] = {};
     ComponentState components[3];
     for (int c = 0; c < componentCount; ++c) {
@@ -133,8 +137,9 @@ JpegStatus CJpegCodec::DecodeScan()
         state.horizontal = frame.horizontal;
         state.vertical = frame.vertical;
         strides[c] = mcusAcross * frame.horizontal * 8;
-        planes[c].resize(strides[c] * mcusDown * frame.vertical * 8);
-        state.plane = planes[c].data();
+        stripes[c].resize(strides[c] * frame.vertical * 8);
+        state.plane = stripes[c].data();
+        stripeData[c] = stripes[c].data();
         state.stride = strides[c];
         state.dcTable = &HuffmanSlot(0, scan.dcTable);
         state.acTable = &HuffmanSlot(1, scan.acTable);
@@ -143,6 +148,11 @@ JpegStatus CJpegCodec::DecodeScan()
             state.quantization[kZigzagToNatural[k]] = table[k];
         state.carriesBit = c != 0;
     }
+    const std::size_t rowBytes = (std::size_t(m_trueWidth) * 3 + 3) & ~std::size_t(3);
+    m_imageSize = rowBytes * std::size_t(m_trueHeight);
+    m_image = MakeLargeBuffer<std::uint8_t>(m_imageSize);
+    if (!m_image)
+        return JpegStatus::PictureTooLarge;
 
     m_carriedCount = 0;
     m_containerBuffer.assign(std::max<std::size_t>(paddedWidth * paddedHeight / 8, 20), 0);
@@ -171,7 +181,7 @@ JpegStatus CJpegCodec::DecodeScan()
                             ++m_carrierBitIndex;
                             ++m_carriedCount;
                         }
-                        const std::size_t y = (mcuRow * component.vertical + blockRow) * 8;
+                        const std::size_t y = std::size_t(blockRow) * 8;
                         const std::size_t x = (mcuColumn * component.horizontal + blockColumn) * 8;
                         InverseDct(block, component.quantization, rowMask, columnMask,
                                    component.plane + y * component.stride + x, std::ptrdiff_t(component.stride));
@@ -189,6 +199,8 @@ JpegStatus CJpegCodec::DecodeScan()
                 }
             }
         }
+        const int firstRow = int(mcuRow * mcuHeight);
+        ConvertColors(firstRow, std::min(int(mcuHeight), m_trueHeight - firstRow), stripeData, strides);
     }
     m_scanEnd = reader.NextLoadOffset();
     const std::ptrdiff_t end = reader.EndOfConsumedData();
@@ -196,52 +208,56 @@ JpegStatus CJpegCodec::DecodeScan()
 
     m_carriedCount /= 8;
     WriteLog(113);
+    // The colour conversion ran MCU row by MCU row as the samples came.
     WriteLog(112);
-    ConvertColors(planes, strides);
     return JpegStatus::Ok;
 }
 
-void CJpegCodec::ConvertColors(const std::vector<std::uint8_t>* planes, const std::size_t* strides)
+// YCbCr (or grey) samples of picture rows firstRow .. firstRow + rowCount - 1,
+// taken from one MCU row of component samples, into BGR pixels of the
+// bottom-up picture: rows from the top of the picture go to the end of the
+// buffer. Subsampled components are widened by replicating samples.
+void CJpegCodec::ConvertColors(int firstRow, int rowCount, const std::uint8_t* const* planes,
+                               const std::size_t* strides)
 {
     const int width = m_trueWidth;
     const int height = m_trueHeight;
     const std::size_t rowBytes = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
-    m_image.assign(rowBytes * std::size_t(height), 0);
-
-    if (m_componentCount == 1) {
-        for (int row = 0; row < height; ++row) {
-            const std::uint8_t* source = planes[0].data() + std::size_t(row) * strides[0];
-            std::uint8_t* target = m_image.data() + std::size_t(height - 1 - row) * rowBytes;
-            for (int x = 0; x < width; ++x)
-                target[3 * x] = target[3 * x + 1] = target[3 * x + 2] = source[x];
-        }
-        return;
-    }
+    const std::size_t padding = rowBytes - std::size_t(width) * 3;
 
     int maxHorizontal = 1;
     int maxVertical = 1;
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < m_componentCount; ++c) {
         maxHorizontal = std::max<int>(maxHorizontal, m_components[std::size_t(c)].horizontal);
         maxVertical = std::max<int>(maxVertical, m_components[std::size_t(c)].vertical);
     }
     // Rows of replicated samples, long enough for the converter's groups of 8.
     const std::size_t rowLength = (std::size_t(width) + 7) / 8 * 8;
-    std::vector<std::uint8_t> replicated(3 * rowLength);
-    for (int row = 0; row < height; ++row) {
+    if (m_replicated.size() < 3 * rowLength)
+        m_replicated.resize(3 * rowLength);
+
+    for (int line = 0; line < rowCount; ++line) {
+        std::uint8_t* target = m_image.get() + std::size_t(height - 1 - (firstRow + line)) * rowBytes;
+        std::memset(target + rowBytes - padding, 0, padding);
+        if (m_componentCount == 1) {
+            const std::uint8_t* source = planes[0] + std::size_t(line) * strides[0];
+            for (int x = 0; x < width; ++x)
+                target[3 * x] = target[3 * x + 1] = target[3 * x + 2] = source[x];
+            continue;
+        }
         const std::uint8_t* rows[3];
         for (int c = 0; c < 3; ++c) {
             const int horizontalFactor = maxHorizontal / m_components[std::size_t(c)].horizontal;
             const int verticalFactor = maxVertical / m_components[std::size_t(c)].vertical;
-            const std::uint8_t* source = planes[c].data() + std::size_t(row / verticalFactor) * strides[c];
+            const std::uint8_t* source = planes[c] + std::size_t(line / verticalFactor) * strides[c];
             if (horizontalFactor == 1) {
-                rows[c] = source; // plane rows are padded to whole blocks
+                rows[c] = source; // sample rows are padded to whole blocks
             } else {
-                std::uint8_t* target = replicated.data() + std::size_t(c) * rowLength;
-                ReplicateRow(source, horizontalFactor, int(rowLength), target);
-                rows[c] = target;
+                std::uint8_t* replicated = m_replicated.data() + std::size_t(c) * rowLength;
+                ReplicateRow(source, horizontalFactor, int(rowLength), replicated);
+                rows[c] = replicated;
             }
         }
-        ConvertYCbCrToBgr(rows[0], rows[1], rows[2], width,
-                          m_image.data() + std::size_t(height - 1 - row) * rowBytes);
+        ConvertYCbCrToBgr(rows[0], rows[1], rows[2], width, target);
     }
 }

@@ -21,18 +21,32 @@
 void InverseDct(const std::int16_t* coefficients, const std::uint16_t* quantization, unsigned rowMask,
                 unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride);
 
+// The quantizer's divisors in the form the forward DCT uses: for each natural
+// position, a reciprocal slightly above 1/q. For |F| < 4096 and 1 <= q <= 255,
+// F times it, truncated, is exactly F / q truncated: the excess of 2^-24 moves
+// F/q by less than 2^-12, which never reaches the next integer (at least 1/q
+// away unless F/q is one), and outweighs every rounding error of the
+// product.
+struct JpegForwardQuantizer {
+    alignas(32) double reciprocal[64]; // natural order
+};
+JpegForwardQuantizer MakeForwardQuantizer(const std::uint8_t* quantizationZigzag);
+inline double QuantizerReciprocal(int divisor)
+{
+    return (1.0 / divisor) * (1.0 + 0x1p-24);
+}
+
 // Forward DCT and quantization of one block of level-shifted samples
 // (double precision). F(v,u) = C(v) C(u) sum 0.25 truncated, where sum adds
-// s(x,y) T[u][x] T[v][y] with y outer and x inner; then the zigzag entry k is
-// F / quantization[k] truncated. `output` receives the 64 values in zigzag
-// order.
-void ForwardDctQuantize(const std::int8_t* samples, std::ptrdiff_t stride, const std::uint8_t* quantizationZigzag,
+// (s(x,y) T[u][x]) T[v][y] with y outer and x inner; then F / q truncated.
+// `output` receives the 64 quantized values in natural order.
+void ForwardDctQuantize(const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer,
                         std::int16_t* output);
 
 // One row of the decoder's colour conversion (single precision):
 // R = Y + 1.402 (Cr-128), G = Y - 0.34414 (Cb-128) - 0.71414 (Cr-128),
 // B = Y + 1.772 (Cb-128), each clamped to 0..255 and truncated; written as
-// B, G, R bytes. The input rows must be readable up to `width` rounded up to 8.
+// B, G, R bytes.
 void ConvertYCbCrToBgr(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width,
                        std::uint8_t* bgr);
 

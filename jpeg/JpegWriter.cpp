@@ -1,19 +1,24 @@
 #include "JpegCodec.h"
 
 #include "FileIO.h"
+#include "JpegMemory.h"
 #include "JpegTables.h"
 #include "JpegTransform.h"
 #include "Log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstring>
+#include <new>
+#include <system_error>
+#include <thread>
 
 // The encoder: a fixed baseline pipeline (ITU-T T.81 with the Annex K
 // tables). Three components without subsampling, no restart markers and no
 // application segments. The stages, each announced in the log:
 //   header segments -> colour conversion -> level shift -> DCT and
-//   quantization -> DC differences -> Huffman coding.
+//   quantization -> DC differences and Huffman coding.
 // One carrier bit of the container buffer goes into every Cb and Cr block.
 
 namespace {
@@ -107,38 +112,106 @@ int MagnitudeCategory(int value)
     return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
-// T.81 F.1.2: one block, coefficients in zigzag order with the DC already a
-// difference.
+// T.81 F.1.2: one block, its quantized coefficients in natural order with
+// the DC already a difference. The AC coefficients are visited in zigzag
+// order through a mask of the non-zero ones: each is coded with the run of
+// zeros before it (ZRL for every full 16), and an end-of-block code follows
+// the last one unless it is coefficient 63.
 void EncodeBlock(CJpegBitWriter& writer, const std::int16_t* block, const HuffmanEncoding& dc,
                  const HuffmanEncoding& ac)
 {
     writer.Reserve(kMaxBlockBytes);
-    int value = block[0];
+    std::int16_t zigzag[64];
+    std::uint64_t nonZero = 0;
+    for (int k = 0; k < 64; ++k) {
+        zigzag[k] = block[kZigzagToNatural[std::size_t(k)]];
+        nonZero |= std::uint64_t(zigzag[k] != 0) << k;
+    }
+
+    int value = zigzag[0];
     int size = MagnitudeCategory(value);
     assert(dc.length[size] != 0);
     writer.Put(dc.code[size], dc.length[size]);
     writer.Put(std::uint32_t(value < 0 ? value - 1 : value), size);
 
-    int run = 0;
-    for (int k = 1; k < 64; ++k) {
-        value = block[k];
-        if (value == 0) {
-            if (k == 63)
-                writer.Put(ac.code[0x00], ac.length[0x00]); // EOB
-            else
-                ++run;
-            continue;
-        }
+    int previous = 0;
+    for (std::uint64_t mask = nonZero & ~std::uint64_t(1); mask != 0; mask &= mask - 1) {
+        const int k = __builtin_ctzll(mask);
+        int run = k - previous - 1;
         for (; run > 15; run -= 16)
             writer.Put(ac.code[0xF0], ac.length[0xF0]); // ZRL
+        value = zigzag[k];
         size = MagnitudeCategory(value);
         const int symbol = (run << 4) | size;
         assert(ac.length[symbol] != 0);
         writer.Put(ac.code[symbol], ac.length[symbol]);
         writer.Put(std::uint32_t(value < 0 ? value - 1 : value), size);
-        run = 0;
+        previous = k;
     }
+    if (previous != 63)
+        writer.Put(ac.code[0x00], ac.length[0x00]); // EOB
 }
+
+// Pictures with at least this many rows of blocks per helper thread get
+// helpers; small pictures are not worth a thread.
+constexpr std::size_t kRowsPerHelper = 32;
+constexpr std::size_t kMaxHelpers = 3;
+
+// The stages before entropy coding, for one row of blocks: colour conversion
+// into 8 rows of samples per component (0 beyond the picture, which is
+// mid-grey after the level shift), level shift to signed samples, then the
+// forward DCT with quantization of each block (Y, Cb, Cr, left to right).
+// The row's coefficients are written in natural order, DC not yet a
+// difference. Rows are independent, so any thread can take any row.
+class CRowTransformer {
+public:
+    CRowTransformer(std::int32_t width, std::int32_t height, const std::uint8_t* pixels)
+        : m_width(std::size_t(width))
+        , m_height(std::size_t(height))
+        , m_pixels(pixels)
+        , m_rowBytes((m_width * 3 + 3) & ~std::size_t(3))
+        , m_paddedWidth((m_width + 7) / 8 * 8)
+        , m_quantizers{MakeForwardQuantizer(kLuminanceQuantization.data()),
+                       MakeForwardQuantizer(kChrominanceQuantization.data())}
+    {
+    }
+
+    std::size_t BlockRows() const { return (m_height + 7) / 8; }
+    std::size_t RowCoefficients() const { return m_paddedWidth / 8 * 3 * 64; }
+
+    void TransformRow(std::size_t blockRow, std::vector<std::uint8_t>& stripe, std::int16_t* coefficients) const
+    {
+        const std::size_t planeBytes = m_paddedWidth * 8;
+        stripe.assign(3 * planeBytes, 0);
+        std::uint8_t* planes[3] = {stripe.data(), stripe.data() + planeBytes, stripe.data() + 2 * planeBytes};
+        const std::size_t lines = std::min<std::size_t>(8, m_height - 8 * blockRow);
+        for (std::size_t line = 0; line < lines; ++line) {
+            const std::size_t offset = line * m_paddedWidth;
+            ConvertBgrToYCbCr(m_pixels + (8 * blockRow + line) * m_rowBytes, int(m_width), planes[0] + offset,
+                              planes[1] + offset, planes[2] + offset);
+        }
+        for (std::uint8_t* plane : planes) {
+            for (std::size_t line = 0; line < lines; ++line) {
+                std::uint8_t* samples = plane + line * m_paddedWidth;
+                for (std::size_t x = 0; x < m_width; ++x)
+                    samples[x] ^= 0x80; // byte - 128 as a signed byte
+            }
+        }
+        for (std::size_t column = 0; column < m_paddedWidth / 8; ++column) {
+            for (int c = 0; c < 3; ++c, coefficients += 64)
+                ForwardDctQuantize(reinterpret_cast<const std::int8_t*>(planes[c] + column * 8),
+                                   std::ptrdiff_t(m_paddedWidth), m_quantizers[c == 0 ? 0 : 1], coefficients);
+        }
+    }
+
+private:
+    std::size_t m_width;
+    std::size_t m_height;
+    const std::uint8_t* m_pixels;
+    std::size_t m_rowBytes;
+    std::size_t m_paddedWidth;
+    JpegForwardQuantizer m_quantizers[2];
+};
 
 } // namespace
 
@@ -223,77 +296,88 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     WriteLog(119);
     header.insert(header.end(), {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00});
 
-    // Colour conversion into three planes of the padded size; samples
-    // beyond the picture stay 0.
-    WriteLog(120);
-    const std::size_t planeSize = paddedWidth * paddedHeight;
-    std::vector<std::uint8_t> planes[3];
-    for (auto& plane : planes)
-        plane.assign(planeSize, 0);
-    const std::size_t rowBytes = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
-    for (std::size_t y = 0; y < std::size_t(height); ++y) {
-        const std::size_t offset = y * paddedWidth;
-        ConvertBgrToYCbCr(pixels + y * rowBytes, width, planes[0].data() + offset, planes[1].data() + offset,
-                          planes[2].data() + offset);
-    }
-
-    // Level shift to signed samples, in place; the padding stays 0, which
-    // is mid-grey.
-    WriteLog(121);
-    for (auto& plane : planes) {
-        for (std::size_t y = 0; y < std::size_t(height); ++y) {
-            std::uint8_t* row = plane.data() + y * paddedWidth;
-            for (std::size_t x = 0; x < std::size_t(width); ++x)
-                row[x] ^= 0x80;
-        }
-    }
-
-    WriteLog(122);
-    std::vector<std::int16_t> coefficients[3];
-    for (auto& plane : coefficients)
-        plane.resize(blockCount * 64);
-    for (std::size_t block = 0; block < blockCount; ++block) {
-        const std::size_t origin = (block / blocksAcross) * 8 * paddedWidth + (block % blocksAcross) * 8;
-        for (int c = 0; c < 3; ++c) {
-            ForwardDctQuantize(reinterpret_cast<const std::int8_t*>(planes[c].data() + origin),
-                               std::ptrdiff_t(paddedWidth), quantization[c == 0 ? 0 : 1]->data(),
-                               coefficients[c].data() + block * 64);
-        }
-    }
-    for (auto& plane : planes)
-        std::vector<std::uint8_t>().swap(plane);
-    // DC prediction runs through all blocks of a component in order, across
-    // block rows, without reset.
-    for (auto& plane : coefficients) {
-        std::int16_t previous = 0;
-        for (std::size_t block = 0; block < blockCount; ++block) {
-            const std::int16_t dc = plane[block * 64];
-            plane[block * 64] = std::int16_t(dc - previous);
-            previous = dc;
-        }
-    }
+    // Colour conversion, level shift and DCT with quantization run one row
+    // of blocks at a time, on this thread and on helper threads for large
+    // pictures; Huffman coding takes the rows in order on this thread as soon
+    // as each is ready. Every row is computed the same way wherever it runs,
+    // so the file does not depend on the number of threads.
     const HuffmanEncoding dcLuminance = MakeEncoding(HuffmanSlot(0, 0));
     const HuffmanEncoding acLuminance = MakeEncoding(HuffmanSlot(1, 0));
     const HuffmanEncoding dcChrominance = MakeEncoding(HuffmanSlot(0, 1));
     const HuffmanEncoding acChrominance = MakeEncoding(HuffmanSlot(1, 1));
 
+    CRowTransformer transformer(width, height, pixels);
+    const std::size_t blockRows = transformer.BlockRows();
+    const std::size_t rowCoefficients = transformer.RowCoefficients();
+    JpegLargeBuffer<std::int16_t> coefficients = MakeLargeBuffer<std::int16_t>(blockRows * rowCoefficients);
+    std::unique_ptr<std::atomic<bool>[]> rowReady(new (std::nothrow) std::atomic<bool>[blockRows]);
+    if (!coefficients || !rowReady)
+        return {JpegStatus::PictureTooLarge, {}};
+    std::atomic<std::size_t> nextRow = 0;
+    // Claims the next untransformed row and transforms it; false when none
+    // is left.
+    auto transformNextRow = [&](std::vector<std::uint8_t>& stripe) {
+        const std::size_t row = nextRow.fetch_add(1);
+        if (row >= blockRows)
+            return false;
+        transformer.TransformRow(row, stripe, coefficients.get() + row * rowCoefficients);
+        rowReady[row].store(true, std::memory_order_release);
+        rowReady[row].notify_one();
+        return true;
+    };
+
+    WriteLog(120);
+    WriteLog(121);
+    WriteLog(122);
+    std::vector<std::jthread> helpers;
+    const unsigned processors = std::thread::hardware_concurrency();
+    const std::size_t helperCount = blockRows < kRowsPerHelper ? 0 : std::min<std::size_t>({
+        processors > 1 ? processors - 1 : 0, kMaxHelpers, blockRows / kRowsPerHelper});
+    try {
+        for (std::size_t i = 0; i < helperCount; ++i) {
+            helpers.emplace_back([&] {
+                std::vector<std::uint8_t> stripe;
+                while (transformNextRow(stripe)) {
+                }
+            });
+        }
+    } catch (const std::system_error&) {
+        // Fewer helpers (or none): this thread does their part.
+    }
+
     WriteLog(123);
+    std::vector<std::uint8_t> stripe;
+    std::int16_t predictors[3] = {};
     m_carrierBitIndex = 0;
     CJpegBitWriter writer(data);
     writer.Reserve(blockCount * 16);
-    alignas(16) std::int16_t block[64];
-    for (std::size_t index = 0; index < blockCount; ++index) {
-        EncodeBlock(writer, coefficients[0].data() + index * 64, dcLuminance, acLuminance);
-        for (int c = 1; c < 3; ++c) {
-            std::memcpy(block, coefficients[c].data() + index * 64, sizeof block);
-            // The carrier coefficient takes the next container bit; any
-            // other value it had is dropped, so the bit reads back as written.
-            const std::size_t byte = m_carrierBitIndex / 8;
-            const int bit = byte < m_containerBuffer.size() ? (m_containerBuffer[byte] >> (7 - m_carrierBitIndex % 8)) & 1
-                                                            : 0;
-            block[kCarrierZigzagIndex] = std::int16_t(bit);
-            ++m_carrierBitIndex;
-            EncodeBlock(writer, block, dcChrominance, acChrominance);
+    for (std::size_t row = 0; row < blockRows; ++row) {
+        while (!rowReady[row].load(std::memory_order_acquire)) {
+            if (!transformNextRow(stripe))
+                rowReady[row].wait(false, std::memory_order_acquire);
+        }
+        std::int16_t* block = coefficients.get() + row * rowCoefficients;
+        for (std::size_t column = 0; column < blocksAcross; ++column) {
+            for (int c = 0; c < 3; ++c, block += 64) {
+                // DC prediction runs through all blocks of a component in
+                // order, across block rows, without reset.
+                const std::int16_t dc = block[0];
+                block[0] = std::int16_t(dc - predictors[c]);
+                predictors[c] = dc;
+                if (c == 0) {
+                    EncodeBlock(writer, block, dcLuminance, acLuminance);
+                    continue;
+                }
+                // The carrier coefficient takes the next container bit; any
+                // other value it had is dropped, so the bit reads back as
+                // written.
+                const std::size_t byte = m_carrierBitIndex / 8;
+                const int bit =
+                    byte < m_containerBuffer.size() ? (m_containerBuffer[byte] >> (7 - m_carrierBitIndex % 8)) & 1 : 0;
+                block[kCarrierNaturalIndex] = std::int16_t(bit);
+                ++m_carrierBitIndex;
+                EncodeBlock(writer, block, dcChrominance, acChrominance);
+            }
         }
     }
     writer.Finish();

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -176,7 +177,7 @@ TEST_F(JpegDecoderTest, DqtSegmentWithTwoTablesFillsBoth)
     CJpegCodec separate, together;
     ASSERT_TRUE(separate.DecodeMemory(file).IsOk());
     ASSERT_TRUE(together.DecodeMemory(joined).IsOk());
-    EXPECT_EQ(separate.GetImage(), together.GetImage());
+    EXPECT_TRUE(std::ranges::equal(separate.GetImage(), together.GetImage()));
 }
 
 namespace {

@@ -126,7 +126,7 @@ bool HaveLibjpegTools()
     return RunCommand("command -v cjpeg >/dev/null && command -v djpeg >/dev/null") == 0;
 }
 
-PixelDifference ComparePixels(const std::vector<std::uint8_t>& bottomUpBgr, int width, int height,
+PixelDifference ComparePixels(std::span<const std::uint8_t> bottomUpBgr, int width, int height,
                               const RgbPicture& reference)
 {
     PixelDifference difference;

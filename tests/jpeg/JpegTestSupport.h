@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct PixelDifference {
     double mean = 0;
     int max = 0;
 };
-PixelDifference ComparePixels(const std::vector<std::uint8_t>& bottomUpBgr, int width, int height,
+PixelDifference ComparePixels(std::span<const std::uint8_t> bottomUpBgr, int width, int height,
                               const RgbPicture& reference);
 
 // A scratch folder removed when the object goes away.

@@ -44,7 +44,8 @@ void ReferenceInverseDct(const std::int16_t* coefficients, const std::uint16_t* 
     }
 }
 
-// F(v,u) = C(v) C(u) sum 0.25, sum over y then x of s T[u][x] T[v][y].
+// F(v,u) = C(v) C(u) sum 0.25, sum over y then x of s T[u][x] T[v][y];
+// quantized by integer division, in natural order.
 void ReferenceForwardDct(const std::int8_t* samples, const std::uint8_t* quantizationZigzag, std::int16_t* output)
 {
     std::int32_t natural[64];
@@ -60,8 +61,10 @@ void ReferenceForwardDct(const std::int8_t* samples, const std::uint8_t* quantiz
             natural[8 * v + u] = std::int32_t(cv * cu * sum * 0.25);
         }
     }
-    for (int k = 0; k < 64; ++k)
-        output[k] = std::int16_t(natural[kZigzagToNatural[std::size_t(k)]] / quantizationZigzag[k]);
+    for (int k = 0; k < 64; ++k) {
+        const int n = kZigzagToNatural[std::size_t(k)];
+        output[n] = std::int16_t(natural[n] / quantizationZigzag[k]);
+    }
 }
 
 std::uint8_t ClampTruncateFloat(float value)
@@ -197,9 +200,18 @@ TEST(JpegTransformTest, ForwardDctMatchesReferenceBitForBit)
         for (const std::uint8_t* quantization : {table, static_cast<const std::uint8_t*>(ones)}) {
             std::int16_t expected[64], actual[64];
             ReferenceForwardDct(samples, quantization, expected);
-            ForwardDctQuantize(samples, 8, quantization, actual);
+            ForwardDctQuantize(samples, 8, MakeForwardQuantizer(quantization), actual);
             ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected)) << "trial " << trial;
         }
+    }
+}
+
+TEST(JpegTransformTest, QuantizerReciprocalGivesIntegerDivision)
+{
+    for (int divisor = 1; divisor <= 255; ++divisor) {
+        const double reciprocal = QuantizerReciprocal(divisor);
+        for (int value = -4095; value <= 4095; ++value)
+            ASSERT_EQ(value / divisor, int(double(value) * reciprocal)) << value << " / " << divisor;
     }
 }
 
