@@ -21,6 +21,7 @@ QSettings OpenProfile()
 CResizableDlg::CResizableDlg(int templateId, QWidget* parent) : QDialog(parent), m_templateId(templateId)
 {
     BuildDialog(*this, templateId);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     // The creation size is the smallest the window may become; it is also the
     // size the anchored controls are laid out for.
     m_minWidth = width();

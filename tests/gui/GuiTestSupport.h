@@ -51,6 +51,13 @@ inline bool WriteFileBytes(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// Types any text, one key event per character (QTest::keyClicks takes ASCII only).
+inline void TypeText(QWidget* widget, const QString& text)
+{
+    for (const QChar character : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(character), Qt::NoModifier);
+}
+
 // Points the per-user folders at a private temporary folder, so settings and
 // pages never touch the real home; call before the first QSettings is used.
 inline void UsePrivateUserFolders(const QTemporaryDir& home)
@@ -160,7 +167,7 @@ inline CDialogScript::Step Password(CDialogScript& script, QString password)
         }
         script.m_seen << QStringLiteral("password: ") + FindControl<QPlainTextEdit>(*prompt, 1009)->toPlainText();
         auto* field = FindControl<QLineEdit>(*prompt, 1007);
-        QTest::keyClicks(field, password);
+        TypeText(field, password);
         QTest::keyClick(field, Qt::Key_Return);
     };
 }
