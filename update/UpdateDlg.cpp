@@ -45,8 +45,10 @@ CUpdateDlg::CUpdateDlg(QWidget* parent)
     connect(&m_notifier, &CDownloadNotifier::StatusReported, this, &CUpdateDlg::OnDownloadStatus,
         Qt::BlockingQueuedConnection);
     connect(&m_notifier, &CDownloadNotifier::DownloadDone, this, &CUpdateDlg::OnDownloadDone, Qt::QueuedConnection);
+    // "Start" carries the cancel id, which the builder ties to reject(); here
+    // it starts the check instead. "Exit" keeps the OK id's accept().
+    disconnect(m_startButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_startButton, &QPushButton::clicked, this, &CUpdateDlg::OnStartUpdate);
-    connect(m_exitButton, &QPushButton::clicked, this, &CUpdateDlg::accept);
 
     OnInitDialog();
 }

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -67,7 +68,7 @@ private slots:
     void cleanup();
     void FullRunStartsThePatchAndCloses();
     void MissingVersionFileEndsTheRun();
-    void WrongUrlIsRefused();
+    void WrongUrlIsRefusedAndExitCloses();
     void EscapeDoesNothingAndClosingStopsTheDownload();
 
 private:
@@ -154,7 +155,7 @@ void UpdateDlgTest::MissingVersionFileEndsTheRun()
     QCOMPARE(Bar(1059)->value(), 0);
 }
 
-void UpdateDlgTest::WrongUrlIsRefused()
+void UpdateDlgTest::WrongUrlIsRefusedAndExitCloses()
 {
     Start("ftp://update.example.com/Patch");
     QCOMPARE(m_dialog->messages.size(), std::size_t(1));
@@ -162,6 +163,12 @@ void UpdateDlgTest::WrongUrlIsRefused()
     QCOMPARE(m_dialog->messages[0].icon, QMessageBox::Critical);
     QVERIFY(Button(IDCANCEL)->isEnabled());
     QVERIFY(Button(IDOK)->isEnabled());
+
+    QSignalSpy finished(m_dialog.get(), &QDialog::finished);
+    QTest::mouseClick(Button(IDOK), Qt::LeftButton);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(finished.count(), 1);
 }
 
 void UpdateDlgTest::EscapeDoesNothingAndClosingStopsTheDownload()
