@@ -374,8 +374,9 @@ std::string CTransfer::Run(std::string& reason)
     if (!OpenTemporaryFile(reason))
         return {};
 
-    const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    // The buffer outlives the handle, which may write into it until cleanup.
     char errorBuffer[CURL_ERROR_SIZE] = "";
+    const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl) {
         reason = "The download cannot be prepared";
         return {};
