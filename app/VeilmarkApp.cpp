@@ -3,6 +3,8 @@
 #include "VeilmarkDlg.h"
 
 #include <QIcon>
+#include <QStringList>
+#include <QTimer>
 
 CVeilmarkApp::CVeilmarkApp(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -15,6 +17,13 @@ CVeilmarkApp::CVeilmarkApp(int& argc, char** argv) : QApplication(argc, argv)
 int CVeilmarkApp::InitInstance()
 {
     CVeilmarkDlg dialog;
+    // A picture named on the command line (the desktop's "Open with") is
+    // loaded once the window is up, as if chosen in the open dialog.
+    const QStringList arguments = CVeilmarkApp::arguments();
+    if (arguments.size() > 1) {
+        const QString picture = arguments.at(1);
+        QTimer::singleShot(0, &dialog, [&dialog, picture] { dialog.LoadPictureFile(picture); });
+    }
     dialog.exec();
     return 0;
 }

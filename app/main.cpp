@@ -10,8 +10,13 @@ int main(int argc, char** argv)
     CVeilmarkApp app(argc, argv);
     const QStringList arguments = CVeilmarkApp::arguments();
     const qsizetype selfTest = arguments.indexOf(QStringLiteral("--self-test"));
-    if (selfTest < 0)
+    if (selfTest < 0) {
+        if (arguments.size() > 2 || (arguments.size() == 2 && arguments[1].startsWith(QLatin1Char('-')))) {
+            std::fprintf(stderr, "usage: veilmark [PICTURE]\n       veilmark --self-test [PICTURE] [--screenshot FILE]\n");
+            return 2;
+        }
         return app.InitInstance();
+    }
 
     // veilmark --self-test [PICTURE] [--screenshot FILE]
     QString picture;
