@@ -278,6 +278,15 @@ private slots:
         QCOMPARE(script.m_seen.size(), 3);
         QVERIFY2(script.m_seen[2].startsWith("message: The picture was not saved."), qPrintable(script.m_seen[2]));
         QVERIFY(!QFileInfo::exists(unwritable));
+
+        // Closing the picture and then cancelling the file dialog leaves none.
+        script.m_seen.clear();
+        script.Then(Answer::Message(script, QMessageBox::Yes));
+        script.Then(Answer::Cancel(script));
+        Click(*dialog, 1001);
+        QCOMPARE(script.m_seen, (QStringList{"message: " + Res(142), "cancelled QFileDialog"}));
+        QVERIFY(dialog->GetCurrentPicture() == nullptr);
+        QVERIFY(!Button(*dialog, 1002)->isEnabled());
         QVERIFY(script.Finished());
     }
 
