@@ -1,12 +1,5 @@
 #include "JpegTables.h"
 
-const std::array<std::uint8_t, 64> kZigzagToNatural = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
-};
-static_assert(kCarrierNaturalIndex == 3 * 8 + 0);
-
 // T.81 Table K.1 with three entries changed: zigzag 22 holds 36, 42 holds 66
 // and 43 holds 57. Every file this program writes carries these values.
 const std::array<std::uint8_t, 64> kLuminanceQuantization = {

@@ -10,6 +10,9 @@
 #include <atomic>
 #include <cassert>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <new>
 #include <system_error>
 #include <thread>
@@ -121,14 +124,26 @@ void EncodeBlock(CJpegBitWriter& writer, const std::int16_t* block, const Huffma
                  const HuffmanEncoding& ac)
 {
     writer.Reserve(kMaxBlockBytes);
-    std::int16_t zigzag[64];
-    std::uint64_t nonZero = 0;
-    for (int k = 0; k < 64; ++k) {
-        zigzag[k] = block[kZigzagToNatural[std::size_t(k)]];
-        nonZero |= std::uint64_t(zigzag[k] != 0) << k;
+    // Non-zero coefficients as bits in natural order, then in zigzag order.
+    std::uint64_t natural = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (int row = 0; row < 8; row += 2) {
+        const __m128i first = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row)), zero);
+        const __m128i second =
+            _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row + 8)), zero);
+        const unsigned zeros = unsigned(_mm_movemask_epi8(_mm_packs_epi16(first, second)));
+        natural |= std::uint64_t(~zeros & 0xFFFF) << (8 * row);
     }
+#else
+    for (int n = 0; n < 64; ++n)
+        natural |= std::uint64_t(block[n] != 0) << n;
+#endif
+    std::uint64_t nonZero = 0;
+    for (std::uint64_t mask = natural; mask != 0; mask &= mask - 1)
+        nonZero |= std::uint64_t(1) << kNaturalToZigzag[std::size_t(__builtin_ctzll(mask))];
 
-    int value = zigzag[0];
+    int value = block[0];
     int size = MagnitudeCategory(value);
     assert(dc.length[size] != 0);
     writer.Put(dc.code[size], dc.length[size]);
@@ -140,7 +155,7 @@ void EncodeBlock(CJpegBitWriter& writer, const std::int16_t* block, const Huffma
         int run = k - previous - 1;
         for (; run > 15; run -= 16)
             writer.Put(ac.code[0xF0], ac.length[0xF0]); // ZRL
-        value = zigzag[k];
+        value = block[kZigzagToNatural[std::size_t(k)]];
         size = MagnitudeCategory(value);
         const int symbol = (run << 4) | size;
         assert(ac.length[symbol] != 0);
