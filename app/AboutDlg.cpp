@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QPainter>
 
-CAboutDlg::CAboutDlg(QWidget* parent, std::string programPath) : QDialog(parent), m_strProgramPath(std::move(programPath))
+CAboutDlg::CAboutDlg(QWidget* parent, std::string programPath)
+    : QDialog(parent)
+    , m_strProgramPath(std::move(programPath))
 {
     BuildDialog(*this, IDD_ABOUTBOX);
     OnInitDialog();
@@ -35,8 +37,8 @@ void CAboutDlg::paintEvent(QPaintEvent* event)
     // first line of the client area. Arial Black where installed, otherwise
     // the nearest heavy sans-serif face.
     QFont font;
-    font.setFamilies({QStringLiteral("Arial Black"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"),
-                      QStringLiteral("Liberation Sans")});
+    font.setFamilies({ QStringLiteral("Arial Black"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans"),
+        QStringLiteral("Liberation Sans") });
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(22);
     font.setWeight(QFont::Black);

@@ -84,16 +84,15 @@ QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog, const QR
     case ControlKind::PushButton: {
         auto* button = new QPushButton(&dialog);
         const int textWidth = rect.width() - 2 * button->fontMetrics().averageCharWidth();
-        button->setText((control.style & kMultiLine) != 0 ? WrapButtonText(text, button->fontMetrics(), textWidth)
-                                                          : text);
+        button->setText(
+            (control.style & kMultiLine) != 0 ? WrapButtonText(text, button->fontMetrics(), textWidth) : text);
         button->setDefault((control.style & kDefault) != 0);
         return button;
     }
     case ControlKind::Label: {
         auto* label = new QLabel(text, &dialog);
         label->setWordWrap((control.style & kCenterVertical) == 0);
-        label->setAlignment(Qt::AlignLeft
-                            | ((control.style & kCenterVertical) != 0 ? Qt::AlignVCenter : Qt::AlignTop));
+        label->setAlignment(Qt::AlignLeft | ((control.style & kCenterVertical) != 0 ? Qt::AlignVCenter : Qt::AlignTop));
         return label;
     }
     case ControlKind::Edit:
@@ -106,9 +105,9 @@ QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog, const QR
     case ControlKind::EtchedVert:
     case ControlKind::EtchedFrame: {
         auto* frame = new QFrame(&dialog);
-        frame->setFrameShape(control.kind == ControlKind::EtchedHorz  ? QFrame::HLine
-                             : control.kind == ControlKind::EtchedVert ? QFrame::VLine
-                                                                       : QFrame::Box);
+        frame->setFrameShape(control.kind == ControlKind::EtchedHorz ? QFrame::HLine
+                : control.kind == ControlKind::EtchedVert            ? QFrame::VLine
+                                                                     : QFrame::Box);
         frame->setFrameShadow(QFrame::Sunken);
         return frame;
     }
@@ -164,10 +163,7 @@ Qt::WindowFlags WindowFlagsFor(const DialogTemplate& dialog)
 
 } // namespace
 
-QFont DialogFont()
-{
-    return QApplication::font();
-}
+QFont DialogFont() { return QApplication::font(); }
 
 DialogBaseUnits GetDialogBaseUnits(const QFont& font)
 {
@@ -175,13 +171,13 @@ DialogBaseUnits GetDialogBaseUnits(const QFont& font)
     // the way the platform measures a dialog font.
     const QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(width / 26 + 1) / 2, metrics.height()};
+    return { (width / 26 + 1) / 2, metrics.height() };
 }
 
 QRect MapDialogRect(const QRect& dialogUnits, DialogBaseUnits units)
 {
     return QRect(MulDiv(dialogUnits.x(), units.x, 4), MulDiv(dialogUnits.y(), units.y, 8),
-                 MulDiv(dialogUnits.width(), units.x, 4), MulDiv(dialogUnits.height(), units.y, 8));
+        MulDiv(dialogUnits.width(), units.x, 4), MulDiv(dialogUnits.height(), units.y, 8));
 }
 
 bool BuildDialog(QDialog& dialog, int templateId)
@@ -205,19 +201,18 @@ bool BuildDialog(QDialog& dialog, int templateId)
 
     // Without a default button Enter presses no button at all; Qt would
     // otherwise make the first button the default.
-    const bool hasDefaultButton = std::any_of(layout->controls.begin(), layout->controls.end(),
-                                              [](const ControlTemplate& control) {
-                                                  return control.kind == ControlKind::PushButton
-                                                      && (control.style & kDefault) != 0;
-                                              });
+    const bool hasDefaultButton
+        = std::any_of(layout->controls.begin(), layout->controls.end(), [](const ControlTemplate& control) {
+              return control.kind == ControlKind::PushButton && (control.style & kDefault) != 0;
+          });
     QList<QWidget*> decorations;
     for (const ControlTemplate& control : layout->controls) {
-        const QRect rect = WidenLine(control.kind,
-                                     MapDialogRect(QRect(control.x, control.y, control.cx, control.cy), units));
+        const QRect rect
+            = WidenLine(control.kind, MapDialogRect(QRect(control.x, control.y, control.cx, control.cy), units));
         QWidget* widget = CreateControl(control, dialog, rect);
         widget->setProperty(kControlIdProperty, control.id);
-        widget->setObjectName(control.id == IDC_STATIC ? QStringLiteral("static")
-                                                       : QStringLiteral("control%1").arg(control.id));
+        widget->setObjectName(
+            control.id == IDC_STATIC ? QStringLiteral("static") : QStringLiteral("control%1").arg(control.id));
         widget->setGeometry(rect);
         widget->setEnabled((control.style & kDisabled) == 0);
         if (auto* button = qobject_cast<QPushButton*>(widget)) {
@@ -246,7 +241,7 @@ bool BuildDialog(QDialog& dialog, int templateId)
 
 DialogBaseUnits GetDialogBaseUnits(const QWidget& dialog)
 {
-    return {dialog.property(kBaseUnitXProperty).toInt(), dialog.property(kBaseUnitYProperty).toInt()};
+    return { dialog.property(kBaseUnitXProperty).toInt(), dialog.property(kBaseUnitYProperty).toInt() };
 }
 
 QWidget* FindControl(const QWidget& dialog, int controlId)

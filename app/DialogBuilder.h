@@ -38,8 +38,7 @@ DialogBaseUnits GetDialogBaseUnits(const QWidget& dialog);
 // The control with the given id among the dialog's controls, or nullptr.
 QWidget* FindControl(const QWidget& dialog, int controlId);
 
-template <class T>
-T* FindControl(const QWidget& dialog, int controlId)
+template <class T> T* FindControl(const QWidget& dialog, int controlId)
 {
     return qobject_cast<T*>(FindControl(dialog, controlId));
 }

@@ -15,10 +15,7 @@ namespace {
 
 constexpr std::size_t kMaxVersionLength = 63;
 
-bool IsVersionCharacter(std::uint8_t byte)
-{
-    return byte >= 0x20 && byte < 0x7F;
-}
+bool IsVersionCharacter(std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F; }
 
 } // namespace
 
@@ -49,7 +46,4 @@ bool GetFileVersionString(const std::string& programPath, std::string& version)
     return false;
 }
 
-bool GetFileVersionString(std::string& version)
-{
-    return GetFileVersionString("/proc/self/exe", version);
-}
+bool GetFileVersionString(std::string& version) { return GetFileVersionString("/proc/self/exe", version); }

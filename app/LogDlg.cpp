@@ -26,7 +26,8 @@ QString LogTextToQString(std::string_view text)
 
 } // namespace
 
-CLogDlg::CLogDlg(QWidget* owner) : QDialog(owner)
+CLogDlg::CLogDlg(QWidget* owner)
+    : QDialog(owner)
 {
     BuildDialog(*this, IDD_LOG);
     setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
@@ -48,10 +49,7 @@ void CLogDlg::AppendText(std::string_view text)
         repaint();
 }
 
-QString CLogDlg::GetText() const
-{
-    return m_edit->toPlainText();
-}
+QString CLogDlg::GetText() const { return m_edit->toPlainText(); }
 
 void CLogDlg::paintEvent(QPaintEvent* event)
 {
@@ -81,8 +79,8 @@ void ShowLogWindow(QWidget* mainWindow)
         }
     });
 
-    const QRect main = mainWindow != nullptr ? mainWindow->frameGeometry()
-                                             : QApplication::primaryScreen()->availableGeometry();
+    const QRect main
+        = mainWindow != nullptr ? mainWindow->frameGeometry() : QApplication::primaryScreen()->availableGeometry();
     const QSize size = window->frameGeometry().size();
     window->move(main.left() + (main.width() - size.width()) / 2, main.top() + (main.height() - size.height()) / 2);
     window->show();
@@ -107,7 +105,4 @@ void CloseLogWindow()
     delete window;
 }
 
-CLogDlg* GetLogWindow()
-{
-    return g_pLogWindow;
-}
+CLogDlg* GetLogWindow() { return g_pLogWindow; }

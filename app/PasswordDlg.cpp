@@ -15,7 +15,11 @@ namespace {
 // bytes; a character limit alone would let multi-byte characters through.
 class CUtf8LengthValidator : public QValidator {
 public:
-    CUtf8LengthValidator(qsizetype maxBytes, QObject* parent) : QValidator(parent), m_maxBytes(maxBytes) {}
+    CUtf8LengthValidator(qsizetype maxBytes, QObject* parent)
+        : QValidator(parent)
+        , m_maxBytes(maxBytes)
+    {
+    }
 
     State validate(QString& input, int&) const override
     {
@@ -29,7 +33,8 @@ private:
 } // namespace
 
 CPasswordDlg::CPasswordDlg(unsigned promptId, QWidget* parent)
-    : QDialog(parent), m_strPrompt(LoadResString(promptId))
+    : QDialog(parent)
+    , m_strPrompt(LoadResString(promptId))
 {
     BuildDialog(*this, IDD_PASSWORD);
     m_passwordEdit = FindControl<QLineEdit>(*this, 1007);

@@ -12,13 +12,15 @@ namespace {
 QSettings OpenProfile()
 {
     const QString executable = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    return QSettings(QSettings::IniFormat, QSettings::UserScope,
-                     executable.isEmpty() ? QStringLiteral("veilmark") : executable);
+    return QSettings(
+        QSettings::IniFormat, QSettings::UserScope, executable.isEmpty() ? QStringLiteral("veilmark") : executable);
 }
 
 } // namespace
 
-CResizableDlg::CResizableDlg(int templateId, QWidget* parent) : QDialog(parent), m_templateId(templateId)
+CResizableDlg::CResizableDlg(int templateId, QWidget* parent)
+    : QDialog(parent)
+    , m_templateId(templateId)
 {
     BuildDialog(*this, templateId);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -32,10 +34,7 @@ CResizableDlg::CResizableDlg(int templateId, QWidget* parent) : QDialog(parent),
     setSizeGripEnabled(m_bGrip != 0);
 }
 
-CResizableDlg::~CResizableDlg()
-{
-    StoreWindowSize();
-}
+CResizableDlg::~CResizableDlg() { StoreWindowSize(); }
 
 void CResizableDlg::AddAnchor(int controlId, unsigned flags)
 {
@@ -44,15 +43,9 @@ void CResizableDlg::AddAnchor(int controlId, unsigned flags)
     m_anchors.push_back((std::uint32_t(flags) << 16) | (std::uint32_t(controlId) & 0xFFFFu));
 }
 
-QString CResizableDlg::GetSectionName() const
-{
-    return QString::number(m_templateId, 16);
-}
+QString CResizableDlg::GetSectionName() const { return QString::number(m_templateId, 16); }
 
-QString CResizableDlg::ProfilePath()
-{
-    return OpenProfile().fileName();
-}
+QString CResizableDlg::ProfilePath() { return OpenProfile().fileName(); }
 
 void CResizableDlg::OnInitDialog()
 {

@@ -18,7 +18,11 @@ namespace {
 // printed and closed.
 class CSelfTestDlg : public CVeilmarkDlg {
 public:
-    explicit CSelfTestDlg(QString picture) : m_picture(std::move(picture)) { m_bRememberSize = 0; }
+    explicit CSelfTestDlg(QString picture)
+        : m_picture(std::move(picture))
+    {
+        m_bRememberSize = 0;
+    }
 
     int m_messageCount = 0;
 
@@ -26,14 +30,14 @@ protected:
     QString ChooseOpenFile() override { return m_picture; }
     QString ChooseSaveFile(bool) override { return {}; }
     bool AskPassword(unsigned, std::string&) override { return false; }
-    QMessageBox::StandardButton ShowMessage(const QString& text, QMessageBox::StandardButtons buttons,
-                                            QMessageBox::Icon) override
+    QMessageBox::StandardButton ShowMessage(
+        const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::Icon) override
     {
         ++m_messageCount;
         std::printf("message: %s\n", qPrintable(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         return buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
     }
-    void OpenHelpFile(const QString&) override {}
+    void OpenHelpFile(const QString&) override { }
 
 private:
     QString m_picture;
@@ -71,16 +75,17 @@ int RunSelfTest(const QString& picture, const QString& screenshot)
 
     bool passed = true;
     std::printf("program-folder: %s\n", dialog.GetProgramFolder().c_str());
-    passed &= Check(QFileInfo::exists(QString::fromStdString(dialog.GetHelpFilePath())), "help-file",
-                    dialog.GetHelpFilePath());
+    passed &= Check(
+        QFileInfo::exists(QString::fromStdString(dialog.GetHelpFilePath())), "help-file", dialog.GetHelpFilePath());
     passed &= Check(IsShown(dialog.GetBrowser(), dialog.GetHomePage()), "home-page", dialog.GetHomePage());
 
     if (!picture.isEmpty()) {
         dialog.OnLoadPicture();
         WaitForEvents(200);
-        passed &= Check(dialog.m_messageCount == 0 && QFileInfo::exists(QString::fromStdString(dialog.GetLoadPagePath()))
-                            && IsShown(dialog.GetBrowser(), dialog.GetLoadPagePath()),
-                        "load-page", dialog.GetLoadPagePath());
+        passed
+            &= Check(dialog.m_messageCount == 0 && QFileInfo::exists(QString::fromStdString(dialog.GetLoadPagePath()))
+                    && IsShown(dialog.GetBrowser(), dialog.GetLoadPagePath()),
+                "load-page", dialog.GetLoadPagePath());
     }
     if (!screenshot.isEmpty())
         passed &= Check(dialog.grab().save(screenshot, "PNG"), "screenshot", screenshot.toStdString());

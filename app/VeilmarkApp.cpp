@@ -6,7 +6,8 @@
 #include <QStringList>
 #include <QTimer>
 
-CVeilmarkApp::CVeilmarkApp(int& argc, char** argv) : QApplication(argc, argv)
+CVeilmarkApp::CVeilmarkApp(int& argc, char** argv)
+    : QApplication(argc, argv)
 {
     // The name is the caption of every message box.
     setApplicationName(QStringLiteral("Veilmark"));

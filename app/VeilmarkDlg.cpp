@@ -54,7 +54,7 @@ constexpr unsigned IDS_PAGE_NOT_WRITTEN = 703;
 
 std::span<const std::uint8_t> Bytes(const std::string& text)
 {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    return { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() };
 }
 
 } // namespace
@@ -136,10 +136,7 @@ CCarrierPicture* CVeilmarkDlg::GetCurrentPicture() const
     return m_pBmpPicture.get();
 }
 
-void CVeilmarkDlg::EnableSave(bool enable)
-{
-    FindControl(*this, IDC_SAVE_PICTURE)->setEnabled(enable);
-}
+void CVeilmarkDlg::EnableSave(bool enable) { FindControl(*this, IDC_SAVE_PICTURE)->setEnabled(enable); }
 
 QWidget* CVeilmarkDlg::DialogParent()
 {
@@ -184,8 +181,8 @@ bool CVeilmarkDlg::CloseCurrentPicture()
 void CVeilmarkDlg::LoadChosenFile(const std::string& path)
 {
     if (PictureKindFromPath(path) == PictureKind::Unknown) {
-        ShowMessage(ToUiText(FormatResString(IDS_UNSUPPORTED_FILE, path.c_str())), QMessageBox::Ok,
-                    QMessageBox::Warning);
+        ShowMessage(
+            ToUiText(FormatResString(IDS_UNSUPPORTED_FILE, path.c_str())), QMessageBox::Ok, QMessageBox::Warning);
         return;
     }
     m_strMessage.clear();
@@ -233,8 +230,8 @@ void CVeilmarkDlg::LoadAndReveal(const std::string& path)
     std::string message;
     const ContainerStatus status = ReadContainer(*picture, password, message);
     if (status != ContainerStatus::Ok) {
-        ShowMessage(ToUiText(DescribeContainerStatus(status, picture->GetDataSpace())), QMessageBox::Ok,
-                    QMessageBox::Warning);
+        ShowMessage(
+            ToUiText(DescribeContainerStatus(status, picture->GetDataSpace())), QMessageBox::Ok, QMessageBox::Warning);
         return;
     }
     m_strMessage = message;
@@ -258,13 +255,13 @@ void CVeilmarkDlg::OnSavePicture()
     // written.
     const std::uint32_t dataSpace = picture->GetDataSpace();
     if (message.find('\0') != std::string::npos) {
-        ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageHasZeroByte, dataSpace)),
-                    QMessageBox::Ok, QMessageBox::Warning);
+        ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageHasZeroByte, dataSpace)), QMessageBox::Ok,
+            QMessageBox::Warning);
         return;
     }
     if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace) {
         ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageTooLong, dataSpace)), QMessageBox::Ok,
-                    QMessageBox::Warning);
+            QMessageBox::Warning);
         return;
     }
 
@@ -281,18 +278,18 @@ void CVeilmarkDlg::OnSavePicture()
 }
 
 void CVeilmarkDlg::SaveAndShow(CCarrierPicture& picture, bool jpeg, const std::string& path,
-                               const std::string& password, const std::string& message)
+    const std::string& password, const std::string& message)
 {
     picture.SetResultTemplate(jpeg ? m_strJpegResultTemplate : m_strBmpResultTemplate);
     const ContainerStatus status = WriteContainer(picture, password, message);
     if (status != ContainerStatus::Ok) {
-        ShowMessage(ToUiText(DescribeContainerStatus(status, picture.GetDataSpace())), QMessageBox::Ok,
-                    QMessageBox::Warning);
+        ShowMessage(
+            ToUiText(DescribeContainerStatus(status, picture.GetDataSpace())), QMessageBox::Ok, QMessageBox::Warning);
         return;
     }
     if (picture.Save(path) != kPictureOk) {
         ShowMessage(ToUiText(FormatResString(IDS_SAVE_FAILED, picture.GetFailureReason().c_str())), QMessageBox::Ok,
-                    QMessageBox::Warning);
+            QMessageBox::Warning);
         return;
     }
     if (m_bSendAfterSave != 0)
@@ -307,10 +304,10 @@ bool CVeilmarkDlg::WritePage(const std::string& path, const std::string& text)
     // The page text and one zero byte, replaced whole or not at all.
     static const std::uint8_t kTerminator = 0;
     std::string error;
-    if (WriteFileAtomically(path, {Bytes(text), std::span<const std::uint8_t>(&kTerminator, 1)}, error))
+    if (WriteFileAtomically(path, { Bytes(text), std::span<const std::uint8_t>(&kTerminator, 1) }, error))
         return true;
     ShowMessage(ToUiText(FormatResString(IDS_PAGE_NOT_WRITTEN, path.c_str(), error.c_str())), QMessageBox::Ok,
-                QMessageBox::Warning);
+        QMessageBox::Warning);
     return false;
 }
 
@@ -336,10 +333,7 @@ void CVeilmarkDlg::SendSavedPicture(const std::string& path)
     (void)path;
 }
 
-void CVeilmarkDlg::OnHelpMe()
-{
-    OpenHelpFile(QString::fromStdString(GetHelpFilePath()));
-}
+void CVeilmarkDlg::OnHelpMe() { OpenHelpFile(QString::fromStdString(GetHelpFilePath())); }
 
 void CVeilmarkDlg::OnAbout()
 {
@@ -347,9 +341,7 @@ void CVeilmarkDlg::OnAbout()
     about.DoModal();
 }
 
-void CVeilmarkDlg::accept()
-{
-}
+void CVeilmarkDlg::accept() { }
 
 void CVeilmarkDlg::reject()
 {
@@ -432,8 +424,7 @@ bool CVeilmarkDlg::eventFilter(QObject* watched, QEvent* event)
 
 QString CVeilmarkDlg::ChooseOpenFile()
 {
-    QFileDialog dialog(this, {}, {},
-                       QStringLiteral("All supported Files (*.jpg *.jpeg *.bmp *.JPG *.JPEG *.BMP)"));
+    QFileDialog dialog(this, {}, {}, QStringLiteral("All supported Files (*.jpg *.jpeg *.bmp *.JPG *.JPEG *.BMP)"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -443,8 +434,8 @@ QString CVeilmarkDlg::ChooseOpenFile()
 
 QString CVeilmarkDlg::ChooseSaveFile(bool jpeg)
 {
-    QFileDialog dialog(this, {}, {},
-                       jpeg ? QStringLiteral("JPG file (*.jpg)") : QStringLiteral("Windows Bitmap file  (*.bmp)"));
+    QFileDialog dialog(
+        this, {}, {}, jpeg ? QStringLiteral("JPG file (*.jpg)") : QStringLiteral("Windows Bitmap file  (*.bmp)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp"));
@@ -464,20 +455,17 @@ bool CVeilmarkDlg::AskPassword(unsigned promptId, std::string& password)
     return true;
 }
 
-QMessageBox::StandardButton CVeilmarkDlg::ShowMessage(const QString& text, QMessageBox::StandardButtons buttons,
-                                                      QMessageBox::Icon icon)
+QMessageBox::StandardButton CVeilmarkDlg::ShowMessage(
+    const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)
 {
     QMessageBox box(icon, QCoreApplication::applicationName(), text, buttons, DialogParent());
     return QMessageBox::StandardButton(box.exec());
 }
 
-QMessageBox::StandardButton CVeilmarkDlg::ShowResMessage(unsigned stringId, QMessageBox::StandardButtons buttons,
-                                                         QMessageBox::Icon icon)
+QMessageBox::StandardButton CVeilmarkDlg::ShowResMessage(
+    unsigned stringId, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)
 {
     return ShowMessage(ToUiText(LoadResString(stringId)), buttons, icon);
 }
 
-void CVeilmarkDlg::OpenHelpFile(const QString& path)
-{
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
+void CVeilmarkDlg::OpenHelpFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }

@@ -68,8 +68,7 @@ protected:
     virtual QString ChooseSaveFile(bool jpeg);
     virtual bool AskPassword(unsigned promptId, std::string& password);
     virtual QMessageBox::StandardButton ShowMessage(const QString& text,
-                                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                                    QMessageBox::Icon icon = QMessageBox::Information);
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok, QMessageBox::Icon icon = QMessageBox::Information);
     virtual void OpenHelpFile(const QString& path);
     // Hands a saved picture to the send-mail dialog when the setting asks for it.
     virtual void SendSavedPicture(const std::string& path);
@@ -82,8 +81,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    QMessageBox::StandardButton ShowResMessage(unsigned stringId, QMessageBox::StandardButtons buttons,
-                                               QMessageBox::Icon icon);
+    QMessageBox::StandardButton ShowResMessage(
+        unsigned stringId, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon);
     // Prompts and message boxes belong to the log window while it is shown,
     // so they appear above it.
     QWidget* DialogParent();
@@ -110,7 +109,7 @@ private:
     void LoadChosenFile(const std::string& path);
     void LoadAndReveal(const std::string& path);
     void SaveAndShow(CCarrierPicture& picture, bool jpeg, const std::string& path, const std::string& password,
-                     const std::string& message);
+        const std::string& message);
     bool WritePage(const std::string& path, const std::string& text);
     void EnableSave(bool enable);
     static QString DroppedPicturePath(const QMimeData* data);

@@ -5,7 +5,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 
-CWebBrowser2::CWebBrowser2(QWidget* parent) : QTextBrowser(parent)
+CWebBrowser2::CWebBrowser2(QWidget* parent)
+    : QTextBrowser(parent)
 {
     setOpenLinks(true);
     setOpenExternalLinks(true);

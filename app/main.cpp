@@ -12,7 +12,8 @@ int main(int argc, char** argv)
     const qsizetype selfTest = arguments.indexOf(QStringLiteral("--self-test"));
     if (selfTest < 0) {
         if (arguments.size() > 2 || (arguments.size() == 2 && arguments[1].startsWith(QLatin1Char('-')))) {
-            std::fprintf(stderr, "usage: veilmark [PICTURE]\n       veilmark --self-test [PICTURE] [--screenshot FILE]\n");
+            std::fprintf(
+                stderr, "usage: veilmark [PICTURE]\n       veilmark --self-test [PICTURE] [--screenshot FILE]\n");
             return 2;
         }
         return app.InitInstance();

@@ -26,16 +26,16 @@ inline constexpr int IDC_STATIC = -1;
 
 enum class ControlKind {
     PushButton,
-    Label,        // static text
-    Edit,         // single-line or, with kMultiLine, multi-line edit box
-    CheckBox,     // automatic check box
-    GroupBox,     // titled frame
-    EtchedHorz,   // etched horizontal line
-    EtchedVert,   // etched vertical line
-    EtchedFrame,  // etched rectangle
-    GreyRect,     // filled grey band
+    Label, // static text
+    Edit, // single-line or, with kMultiLine, multi-line edit box
+    CheckBox, // automatic check box
+    GroupBox, // titled frame
+    EtchedHorz, // etched horizontal line
+    EtchedVert, // etched vertical line
+    EtchedFrame, // etched rectangle
+    GreyRect, // filled grey band
     ProgressBar,
-    Browser,      // the HTML view
+    Browser, // the HTML view
 };
 
 // Control style flags.
@@ -43,23 +43,23 @@ enum ControlStyle : unsigned {
     kStyleNone = 0,
     kTabStop = 1u << 0,
     kDisabled = 1u << 1,
-    kDefault = 1u << 2,       // push button: the default button
-    kMultiLine = 1u << 3,     // edit: several lines; push button: text wraps
+    kDefault = 1u << 2, // push button: the default button
+    kMultiLine = 1u << 3, // edit: several lines; push button: text wraps
     kReadOnly = 1u << 4,
-    kWantReturn = 1u << 5,    // multi-line edit: Enter inserts a line break
-    kAutoHScroll = 1u << 6,   // edit: scrolls sideways instead of wrapping
-    kHScroll = 1u << 7,       // horizontal scroll bar
-    kVScroll = 1u << 8,       // vertical scroll bar
+    kWantReturn = 1u << 5, // multi-line edit: Enter inserts a line break
+    kAutoHScroll = 1u << 6, // edit: scrolls sideways instead of wrapping
+    kHScroll = 1u << 7, // horizontal scroll bar
+    kVScroll = 1u << 8, // vertical scroll bar
     kBorder = 1u << 9,
     kCenterVertical = 1u << 10, // label: text centred vertically
-    kSmooth = 1u << 11,       // progress bar: a continuous bar
+    kSmooth = 1u << 11, // progress bar: a continuous bar
 };
 
 // Dialog style flags.
 enum DialogStyle : unsigned {
     kDialogNone = 0,
-    kDialogCaption = 1u << 0,   // title bar
-    kDialogSysMenu = 1u << 1,   // window menu and close box
+    kDialogCaption = 1u << 0, // title bar
+    kDialogSysMenu = 1u << 1, // window menu and close box
     kDialogResizable = 1u << 2, // sizing border
     kDialogFrameOnly = 1u << 3, // a plain frame, no title bar
     kDialogAppWindow = 1u << 4, // a top-level window of its own in the task bar

@@ -33,8 +33,8 @@ private slots:
     {
         // Rounded to the nearest pixel, x by a quarter and y by an eighth of
         // the base units.
-        QCOMPARE(MapDialogRect(QRect(54, 7, 213, 157), {7, 14}), QRect(95, 12, 373, 275));
-        QCOMPARE(MapDialogRect(QRect(1, 1, 2, 4), {6, 13}), QRect(2, 2, 3, 7));
+        QCOMPARE(MapDialogRect(QRect(54, 7, 213, 157), { 7, 14 }), QRect(95, 12, 373, 275));
+        QCOMPARE(MapDialogRect(QRect(1, 1, 2, 4), { 6, 13 }), QRect(2, 2, 3, 7));
         const DialogBaseUnits units = GetDialogBaseUnits(DialogFont());
         QVERIFY(units.x > 0 && units.y > 0);
     }
@@ -42,8 +42,8 @@ private slots:
     void everyTemplateBuildsItsControlsWhereTheTemplateSays_data()
     {
         QTest::addColumn<int>("templateId");
-        for (int id : {IDD_ABOUTBOX, IDD_VEILMARK_DIALOG, IDD_PASSWORD, IDD_SENDMAIL, IDD_UPDATE, IDD_LOG, IDD_OPTION,
-                       IDD_SEND_PROGRESS})
+        for (int id : { IDD_ABOUTBOX, IDD_VEILMARK_DIALOG, IDD_PASSWORD, IDD_SENDMAIL, IDD_UPDATE, IDD_LOG, IDD_OPTION,
+                 IDD_SEND_PROGRESS })
             QTest::addRow("%d", id) << id;
     }
 
@@ -80,7 +80,7 @@ private slots:
                 order << ControlId(*widget);
             widget = widget->nextInFocusChain();
         } while (widget != FindControl(dialog, 1001));
-        QCOMPARE(order, (QList<int>{1001, 1002, 1006, 1007, 1005, 1000, 1008}));
+        QCOMPARE(order, (QList<int> { 1001, 1002, 1006, 1007, 1005, 1000, 1008 }));
         QVERIFY(!FindControl(dialog, 1002)->isEnabled());
         QCOMPARE(dialog.windowTitle(), QString("Veilmark"));
     }
@@ -94,8 +94,8 @@ private slots:
         auto* text = FindControl<QPlainTextEdit>(prompt, 1009);
         QVERIFY(text->isReadOnly());
         QCOMPARE(text->toPlainText().split('\n'),
-                 (QStringList{"This picture contains secret message.",
-                              "You have to enter correct password to see that message."}));
+            (QStringList {
+                "This picture contains secret message.", "You have to enter correct password to see that message." }));
         QVERIFY(field->text().isEmpty());
         QTRY_VERIFY(field->hasFocus());
 
@@ -147,7 +147,8 @@ private slots:
         edit->setTextCursor(selection);
         WriteLog(127);
         WriteLog(9999);
-        QCOMPARE(log->GetText(), QString("Convert RGB color model to YUV model.Level shifting.\nGenerate the 'Key'.\n"));
+        QCOMPARE(
+            log->GetText(), QString("Convert RGB color model to YUV model.Level shifting.\nGenerate the 'Key'.\n"));
 
         // A second window replaces the first: there is only ever one.
         ShowLogWindow(&main);
@@ -166,10 +167,10 @@ private slots:
         QTest::addColumn<bool>("found");
         QTest::addColumn<QString>("version");
         const QByteArray marker = "VEILMARK-FILEVERSION:";
-        QTest::newRow("marker and version") << QByteArray("xx\0", 3) + marker + QByteArray("2, 0, 0, 7\0tail", 15)
-                                            << true << "2, 0, 0, 7";
-        QTest::newRow("bare marker first") << marker + QByteArray("\0", 1) + marker + QByteArray("1, 2, 3, 4\0", 11)
-                                           << true << "1, 2, 3, 4";
+        QTest::newRow("marker and version")
+            << QByteArray("xx\0", 3) + marker + QByteArray("2, 0, 0, 7\0tail", 15) << true << "2, 0, 0, 7";
+        QTest::newRow("bare marker first")
+            << marker + QByteArray("\0", 1) + marker + QByteArray("1, 2, 3, 4\0", 11) << true << "1, 2, 3, 4";
         QTest::newRow("only the bare marker") << marker + QByteArray("\0", 1) << false << "";
         QTest::newRow("no terminator") << marker + "1, 0, 0, 1" << false << "";
         QTest::newRow("no marker") << QByteArray("an ordinary file") << false << "";

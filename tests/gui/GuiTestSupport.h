@@ -5,15 +5,15 @@
 #include "PasswordDlg.h"
 
 #include <QApplication>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QByteArray>
 #include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>

@@ -14,8 +14,8 @@ struct Run {
     QString output;
 };
 
-Run RunProgram(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
-               int timeoutMs = 60000)
+Run RunProgram(
+    const QString& program, const QStringList& arguments, const QProcessEnvironment& environment, int timeoutMs = 60000)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -52,8 +52,9 @@ private:
         environment.insert("XDG_DATA_HOME", m_home.path() + "/data");
         // Under the sanitizers: leaks of the system's D-Bus library are not ours.
         const QString leakOptions = environment.value("LSAN_OPTIONS");
-        environment.insert("LSAN_OPTIONS", (leakOptions.isEmpty() ? QString() : leakOptions + ":")
-                                               + "suppressions=" VEILMARK_GUI_TEST_DIR "/lsan.supp");
+        environment.insert("LSAN_OPTIONS",
+            (leakOptions.isEmpty() ? QString() : leakOptions + ":")
+                + "suppressions=" VEILMARK_GUI_TEST_DIR "/lsan.supp");
         return environment;
     }
 
@@ -69,22 +70,22 @@ private slots:
     {
         const QString prefix = m_work.path() + "/prefix";
         const Run install = RunProgram(VEILMARK_CMAKE_COMMAND,
-                                       {"--install", VEILMARK_BUILD_DIR, "--prefix", prefix, "--component", "desktop"},
-                                       QProcessEnvironment::systemEnvironment());
+            { "--install", VEILMARK_BUILD_DIR, "--prefix", prefix, "--component", "desktop" },
+            QProcessEnvironment::systemEnvironment());
         QVERIFY2(install.exitCode == 0, qPrintable(install.output));
 
         const QString programDir = prefix + "/libexec/veilmark/";
-        for (const char* file : {"veilmark", "Veilmark.html", "welcome.html", "veilmark.png"})
+        for (const char* file : { "veilmark", "Veilmark.html", "welcome.html", "veilmark.png" })
             QVERIFY2(QFileInfo::exists(programDir + file), file);
         QCOMPARE(QFileInfo(prefix + "/bin/veilmark").canonicalFilePath(),
-                 QFileInfo(programDir + "veilmark").canonicalFilePath());
+            QFileInfo(programDir + "veilmark").canonicalFilePath());
         const QByteArray entry = ReadFileBytes(prefix + "/share/applications/veilmark.desktop");
         QVERIFY(entry.contains("Exec=veilmark") && entry.contains("Icon=veilmark"));
         QVERIFY(QFileInfo::exists(prefix + "/share/icons/hicolor/256x256/apps/veilmark.png"));
 
         // A template in the installed program folder is used.
         QVERIFY(WriteFileBytes(programDir + "ltemplateBMP.htm", "<p>installed %IMGWIDTH%x%IMGHEIGHT%</p>"));
-        const Run run = RunProgram(prefix + "/bin/veilmark", {"--self-test", m_picture}, Environment("offscreen"));
+        const Run run = RunProgram(prefix + "/bin/veilmark", { "--self-test", m_picture }, Environment("offscreen"));
         QVERIFY2(run.exitCode == 0, qPrintable(run.output));
         QVERIFY2(run.output.contains("program-folder: " + programDir + "\n"), qPrintable(run.output));
         QVERIFY2(run.output.contains("help-file: " + programDir + "Veilmark.html (ok)"), qPrintable(run.output));
@@ -100,9 +101,9 @@ private slots:
             QSKIP("xvfb-run is not installed");
         const QString screenshot = m_work.path() + "/screenshot.png";
         const Run run = RunProgram(xvfbRun,
-                                   {"-a", "-s", "-screen 0 1280x1024x24", VEILMARK_BIN_DIR "/veilmark", "--self-test",
-                                    m_picture, "--screenshot", screenshot},
-                                   Environment("xcb"));
+            { "-a", "-s", "-screen 0 1280x1024x24", VEILMARK_BIN_DIR "/veilmark", "--self-test", m_picture,
+                "--screenshot", screenshot },
+            Environment("xcb"));
         QVERIFY2(run.exitCode == 0, qPrintable(run.output));
 
         // The picture's magenta block and the report table's teal header row

@@ -16,7 +16,11 @@ namespace {
 // anchored controls here.
 class CAnchorDlg : public CResizableDlg {
 public:
-    CAnchorDlg() : CResizableDlg(IDD_OPTION) { m_bRememberSize = 0; }
+    CAnchorDlg()
+        : CResizableDlg(IDD_OPTION)
+    {
+        m_bRememberSize = 0;
+    }
 };
 
 struct Geometries {
@@ -60,7 +64,7 @@ private slots:
     void anchorFlags_data()
     {
         QTest::addColumn<unsigned>("flags");
-        QTest::addColumn<QPoint>("moved");   // in units of (dx, dy)
+        QTest::addColumn<QPoint>("moved"); // in units of (dx, dy)
         QTest::addColumn<QPoint>("resized"); // in units of (dx, dy)
         QTest::newRow("none") << 0u << QPoint(0, 0) << QPoint(0, 0);
         QTest::newRow("1 moves right") << 1u << QPoint(1, 0) << QPoint(0, 0);
@@ -89,7 +93,7 @@ private slots:
         const QRect after = FindControl(dialog, 1015)->geometry();
         QCOMPARE(after.topLeft() - before.topLeft(), QPoint(moved.x() * dx, moved.y() * dy));
         QCOMPARE(QPoint(after.width() - before.width(), after.height() - before.height()),
-                 QPoint(resized.x() * dx, resized.y() * dy));
+            QPoint(resized.x() * dx, resized.y() * dy));
         // Shrinking back restores the layout exactly.
         dialog.resize(start);
         QTRY_COMPARE(FindControl(dialog, 1015)->geometry(), before);
@@ -97,7 +101,7 @@ private slots:
 
     void mainWindowFollowsItsEdgesAndRemembersItsSize()
     {
-        const QList<int> ids{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008};
+        const QList<int> ids { 1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008 };
         QSize created;
         QSize enlarged;
         Geometries after;
@@ -116,7 +120,7 @@ private slots:
             QCOMPARE(after.rects[1003], before.rects[1003].adjusted(0, dy, dx, dy));
             QCOMPARE(after.rects[1005], before.rects[1005].adjusted(0, dy, dx, dy));
             QCOMPARE(after.rects[1004], before.rects[1004].adjusted(0, 0, 0, dy));
-            for (int button : {1001, 1002, 1006, 1007, 1008})
+            for (int button : { 1001, 1002, 1006, 1007, 1008 })
                 QCOMPARE(after.rects[button], before.rects[button]);
             const auto* grip = dialog->findChild<QSizeGrip*>();
             QVERIFY(grip != nullptr && grip->isVisible());

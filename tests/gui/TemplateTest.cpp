@@ -31,8 +31,16 @@ private slots:
         QTest::addColumn<QString>("ownToken");
         QTest::addColumn<QString>("otherToken");
         QTest::addColumn<QString>("secretText");
-        QTest::newRow("bmp") << "bmp" << "BMP" << "%SECRETBMP%" << "%SECRETJPG%" << "Normal BMP";
-        QTest::newRow("jpeg") << "jpg" << "JPG" << "%SECRETJPG%" << "%SECRETBMP%" << "Normal JPEG";
+        QTest::newRow("bmp") << "bmp"
+                             << "BMP"
+                             << "%SECRETBMP%"
+                             << "%SECRETJPG%"
+                             << "Normal BMP";
+        QTest::newRow("jpeg") << "jpg"
+                              << "JPG"
+                              << "%SECRETJPG%"
+                              << "%SECRETBMP%"
+                              << "Normal JPEG";
     }
 
     void templatesReplaceTheirTokens()
@@ -48,9 +56,9 @@ private slots:
         const QString picture = m_work.path() + "/picture." + extension;
         QVERIFY(WriteTestPicture(picture, 320, 240));
         const QString loadTemplate = program + "ltemplate" + kind + ".htm";
-        QVERIFY(WriteFileBytes(loadTemplate, ("<p>%IMGWIDTH%x%IMGHEIGHT% and again %IMGWIDTH%, %imgwidth%, " + ownToken
-                                              + ", " + otherToken + "</p>")
-                                                 .toUtf8()));
+        QVERIFY(WriteFileBytes(loadTemplate,
+            ("<p>%IMGWIDTH%x%IMGHEIGHT% and again %IMGWIDTH%, %imgwidth%, " + ownToken + ", " + otherToken + "</p>")
+                .toUtf8()));
         QVERIFY(WriteFileBytes(program + "stemplate" + kind + ".htm", "saved %FILEPATH% | %FILEPATH%"));
 
         CVeilmarkDlg dialog(nullptr, program.toStdString());
@@ -60,7 +68,7 @@ private slots:
         script.Then(Answer::File(script, picture));
         QTest::mouseClick(FindControl<QPushButton>(dialog, 1001), Qt::LeftButton);
         QCOMPARE(ReadFileBytes(loadPage),
-                 ("<p>320x240 and again 320, %imgwidth%, " + secretText + ", " + otherToken + "</p>").toUtf8() + '\0');
+            ("<p>320x240 and again 320, %imgwidth%, " + secretText + ", " + otherToken + "</p>").toUtf8() + '\0');
         QVERIFY(dialog.GetBrowser().toPlainText().startsWith("320x240"));
 
         const QString saved = m_work.path() + "/saved." + extension;
@@ -70,7 +78,7 @@ private slots:
         script.Then(Answer::Message(script, QMessageBox::Ok));
         QTest::mouseClick(FindControl<QPushButton>(dialog, 1002), Qt::LeftButton);
         QCOMPARE(ReadFileBytes(QString::fromStdString(dialog.GetResultPagePath())),
-                 ("saved " + saved + " | " + saved).toUtf8() + '\0');
+            ("saved " + saved + " | " + saved).toUtf8() + '\0');
 
         // Without the template the next load shows the built-in page.
         QVERIFY(QFile::remove(loadTemplate));

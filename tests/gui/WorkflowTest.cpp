@@ -23,15 +23,9 @@
 
 namespace {
 
-QString Res(unsigned id)
-{
-    return ToUiText(LoadResString(id));
-}
+QString Res(unsigned id) { return ToUiText(LoadResString(id)); }
 
-QUrl FileUrl(const std::string& path)
-{
-    return QUrl::fromLocalFile(QString::fromStdString(path));
-}
+QUrl FileUrl(const std::string& path) { return QUrl::fromLocalFile(QString::fromStdString(path)); }
 
 // Receives the URLs the program hands to the desktop.
 class CUrlCatcher : public QObject {
@@ -57,8 +51,8 @@ private:
 
     std::unique_ptr<CVeilmarkDlg> OpenMainWindow(const QString& programDir = {})
     {
-        auto dialog = std::make_unique<CVeilmarkDlg>(
-            nullptr, (programDir.isEmpty() ? m_programDir : programDir).toStdString());
+        auto dialog
+            = std::make_unique<CVeilmarkDlg>(nullptr, (programDir.isEmpty() ? m_programDir : programDir).toStdString());
         dialog->show();
         [[maybe_unused]] const bool exposed = QTest::qWaitForWindowExposed(dialog.get());
         return dialog;
@@ -109,7 +103,7 @@ private slots:
             CDialogScript script;
             script.Then(Answer::File(script, carrier));
             Click(*dialog, 1001);
-            QCOMPARE(script.m_seen, QStringList{"file"});
+            QCOMPARE(script.m_seen, QStringList { "file" });
             CCarrierPicture* picture = dialog->GetCurrentPicture();
             QVERIFY(picture != nullptr);
             QVERIFY(!picture->HasSecretData());
@@ -131,7 +125,7 @@ private slots:
             script.Then(Answer::Password(script, "s3cret"));
             script.Then(Answer::Message(script, QMessageBox::Ok));
             Click(*dialog, 1002);
-            QCOMPARE(script.m_seen, (QStringList{"file", "password: " + Res(103), "message: Save finished"}));
+            QCOMPARE(script.m_seen, (QStringList { "file", "password: " + Res(103), "message: Save finished" }));
             QVERIFY(QFileInfo(saved).size() > 0);
             QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetResultPagePath()));
             QVERIFY(dialog->GetBrowser().toPlainText().contains("RESULT PICTURE"));
@@ -147,7 +141,7 @@ private slots:
             script.Then(Answer::Password(script, "s3cret"));
             logAtPage.clear();
             Click(*dialog, 1001);
-            QCOMPARE(script.m_seen, (QStringList{"message: " + Res(142), "file", "password: " + Res(102)}));
+            QCOMPARE(script.m_seen, (QStringList { "message: " + Res(142), "file", "password: " + Res(102) }));
             QCOMPARE(MessageBox(*dialog)->toPlainText(), message);
             QVERIFY(dialog->GetCurrentPicture()->HasSecretData());
             QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
@@ -165,7 +159,7 @@ private slots:
             CDialogScript script;
             script.Then(Answer::Message(script, QMessageBox::No));
             Click(*dialog, 1001);
-            QCOMPARE(script.m_seen, QStringList{"message: " + Res(142)});
+            QCOMPARE(script.m_seen, QStringList { "message: " + Res(142) });
             QCOMPARE(dialog->GetCurrentPicture(), before);
             QCOMPARE(MessageBox(*dialog)->toPlainText(), message);
             QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
@@ -181,12 +175,12 @@ private slots:
             script.Then(Answer::Password(script, "S3cret"));
             script.Then(Answer::Message(script, QMessageBox::Ok));
             bool pageShown = false;
-            const auto connection = connect(&dialog->GetBrowser(), &QTextEdit::textChanged, this,
-                                            [&pageShown] { pageShown = true; });
+            const auto connection
+                = connect(&dialog->GetBrowser(), &QTextEdit::textChanged, this, [&pageShown] { pageShown = true; });
             Click(*dialog, 1001);
             disconnect(connection);
-            QCOMPARE(script.m_seen, (QStringList{"message: " + Res(142), "file", "password: " + Res(102),
-                                                 "message: Wrong password"}));
+            QCOMPARE(script.m_seen,
+                (QStringList { "message: " + Res(142), "file", "password: " + Res(102), "message: Wrong password" }));
             QVERIFY(!script.m_logAtMessage.last().contains(Res(127).trimmed()));
             QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
             QVERIFY(!pageShown);
@@ -210,7 +204,7 @@ private slots:
         CDialogScript script;
         script.Then(Answer::Message(script, QMessageBox::No));
         QTest::keyClick(edit, Qt::Key_Escape);
-        QCOMPARE(script.m_seen, QStringList{"message: " + Res(143)});
+        QCOMPARE(script.m_seen, QStringList { "message: " + Res(143) });
         QVERIFY(dialog->isVisible());
         QCOMPARE(edit->toPlainText(), QString("a\n"));
 
@@ -235,7 +229,7 @@ private slots:
         Click(*dialog, 1001);
         QCOMPARE(script.m_seen.size(), 2);
         QVERIFY2(script.m_seen[1].contains("cannot be loaded") && script.m_seen[1].contains(".jpeg"),
-                 qPrintable(script.m_seen[1]));
+            qPrintable(script.m_seen[1]));
         QVERIFY(dialog->GetCurrentPicture() == nullptr);
 
         // A file that is not what its name says.
@@ -284,7 +278,7 @@ private slots:
         script.Then(Answer::Message(script, QMessageBox::Yes));
         script.Then(Answer::Cancel(script));
         Click(*dialog, 1001);
-        QCOMPARE(script.m_seen, (QStringList{"message: " + Res(142), "cancelled QFileDialog"}));
+        QCOMPARE(script.m_seen, (QStringList { "message: " + Res(142), "cancelled QFileDialog" }));
         QVERIFY(dialog->GetCurrentPicture() == nullptr);
         QVERIFY(!Button(*dialog, 1002)->isEnabled());
         QVERIFY(script.Finished());
@@ -296,7 +290,7 @@ private slots:
         CDialogScript script;
         const auto drop = [this](QWidget* target) {
             QMimeData data;
-            data.setUrls({QUrl::fromLocalFile(QFileInfo(m_bmp).absoluteFilePath())});
+            data.setUrls({ QUrl::fromLocalFile(QFileInfo(m_bmp).absoluteFilePath()) });
             const QPoint centre = target->rect().center();
             QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(target, &enter);
@@ -312,7 +306,7 @@ private slots:
         // Onto the message box, with a picture loaded: the question comes first.
         script.Then(Answer::Message(script, QMessageBox::No));
         drop(MessageBox(*dialog)->viewport());
-        QCOMPARE(script.m_seen, QStringList{"message: " + Res(142)});
+        QCOMPARE(script.m_seen, QStringList { "message: " + Res(142) });
         QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
     }
 
@@ -337,7 +331,7 @@ private slots:
         auto dialog = OpenMainWindow();
         Click(*dialog, 1008);
         QDesktopServices::unsetUrlHandler("file");
-        QCOMPARE(catcher.m_urls, QList<QUrl>{QUrl::fromLocalFile(m_programDir + "Veilmark.html")});
+        QCOMPARE(catcher.m_urls, QList<QUrl> { QUrl::fromLocalFile(m_programDir + "Veilmark.html") });
     }
 
     void windowMenuEndsWithTheAboutEntry()
@@ -355,7 +349,7 @@ private slots:
             QTest::keyClick(about, Qt::Key_Return);
         });
         actions.last()->trigger();
-        QCOMPARE(script.m_seen, QStringList{"about: 1, 0, 0, 1"});
+        QCOMPARE(script.m_seen, QStringList { "about: 1, 0, 0, 1" });
     }
 };
 
