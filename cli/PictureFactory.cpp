@@ -1,6 +1,7 @@
 #include "PictureFactory.h"
 
 #include "BmpPicture.h"
+#include "JpegPicture.h"
 
 std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind)
 {
@@ -8,6 +9,7 @@ std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind)
     case PictureKind::Bmp:
         return std::make_unique<CBmpPicture>();
     case PictureKind::Jpeg:
+        return std::make_unique<CJpegPicture>();
     case PictureKind::Unknown:
         break;
     }
@@ -17,11 +19,10 @@ std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind)
 std::string UnsupportedPictureReason(PictureKind kind)
 {
     switch (kind) {
-    case PictureKind::Jpeg:
-        return "JPEG pictures are not supported yet";
     case PictureKind::Unknown:
         return "Unknown picture type: the file name must end in .bmp, .jpg or .jpeg";
     case PictureKind::Bmp:
+    case PictureKind::Jpeg:
         break;
     }
     return {};

@@ -2,6 +2,7 @@
 // picture, for scripts and headless use.
 
 #include "BmpPicture.h"
+#include "JpegPicture.h"
 #include "FileIO.h"
 #include "Log.h"
 #include "PasswordKey.h"
@@ -177,6 +178,10 @@ int RunInfo(const std::string& path)
         std::printf("bits-per-pixel: %d\n", bitmap->GetBitsPerPixel());
         std::printf("colors: %lld\n", static_cast<long long>(bitmap->GetColorCount()));
         std::printf("compressed: %s\n", bitmap->IsCompressed() ? "yes" : "no");
+    } else if (const auto* jpeg = dynamic_cast<const CJpegPicture*>(picture.get())) {
+        std::printf("format: JPEG\n");
+        std::printf("width: %d\n", int(jpeg->GetWidth()));
+        std::printf("height: %d\n", int(jpeg->GetHeight()));
     }
     std::printf("data-space: %u\n", unsigned(dataSpace));
     std::printf("max-message-length: %zu\n", MaxMessageLength(dataSpace));

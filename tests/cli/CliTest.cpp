@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
@@ -319,6 +320,91 @@ TEST_F(CliTest, HelpAndVersion)
     const RunResult version = Run({ "--version" });
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "veilmark-cli 1, 0, 0, 1\n");
+}
+
+// JPEG pictures, made by libjpeg-turbo's cjpeg from a generated picture.
+class CliJpeg : public CliTest {
+protected:
+    // Writes a textured width x height picture as `name`, 4:2:0 unless other
+    // cjpeg options are given.
+    void MakeJpeg(const std::string& name, int width, int height, const std::string& options = "-sample 2x2")
+    {
+        std::string ppm = "P6 " + std::to_string(width) + " " + std::to_string(height) + " 255\n";
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                ppm += char((x * 7 + y * 3) & 255);
+                ppm += char((x + y) & 255);
+                ppm += char((x * y) & 255);
+            }
+        Put("source.ppm", ppm);
+        const std::string command = "cjpeg " + options + " -outfile '" + Path(name) + "' '" + Path("source.ppm") + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+};
+
+TEST_F(CliJpeg, CameraStyleFileThenOwnFile)
+{
+    MakeJpeg("in.JPEG", 640, 480);
+    const RunResult camera = Run({ "info", "in.JPEG" });
+    ASSERT_EQ(camera.status, 0) << camera.err;
+    EXPECT_NE(camera.out.find("format: JPEG\nwidth: 640\nheight: 480\ndata-space: 272\n"), std::string::npos)
+        << camera.out;
+
+    Put("pw", "Jpeg pass\n");
+    Put("PW", "jpeg pass\n");
+    // A picture saved by this program carries one bit in every chroma block of
+    // its 4:4:4 encoding, so its data space grows to 1168 bytes.
+    for (std::size_t length : { std::size_t(0), std::size_t(15), std::size_t(16), std::size_t(271) }) {
+        std::string message(length, 'j');
+        for (std::size_t i = 0; i < length; ++i)
+            message[i] = char(1 + (i * 53) % 255);
+        Put("message", message);
+        const RunResult hidden
+            = Run({ "hide", "in.JPEG", "out.jpg", "--message-file", "message", "--password-file", "pw" });
+        ASSERT_EQ(hidden.status, 0) << length << ": " << hidden.err;
+        const RunResult revealed = Run({ "reveal", "out.jpg", "--password-file", "pw" });
+        ASSERT_EQ(revealed.status, 0) << length << ": " << revealed.err;
+        EXPECT_EQ(revealed.out, message) << length;
+    }
+    const RunResult own = Run({ "info", "out.jpg" });
+    EXPECT_NE(own.out.find("data-space: 1168\n"), std::string::npos) << own.out;
+    EXPECT_NE(own.out.find("secret: yes\n"), std::string::npos) << own.out;
+    const RunResult wrong = Run({ "reveal", "out.jpg", "--password-file", "PW" });
+    EXPECT_EQ(wrong.status, 3);
+    ExpectOneErrorLine(wrong, "Wrong password");
+
+    Put("message", std::string(272, 'x'));
+    const RunResult tooLong
+        = Run({ "hide", "in.JPEG", "big.jpg", "--message-file", "message", "--password-file", "pw" });
+    EXPECT_EQ(tooLong.status, 4);
+    ExpectOneErrorLine(tooLong, "at most 271 bytes");
+    EXPECT_FALSE(Exists("big.jpg"));
+}
+
+TEST_F(CliJpeg, BrokenAndUnsupportedFilesAreRefused)
+{
+    MakeJpeg("good.jpg", 64, 48, "-sample 1x1");
+    MakeJpeg("progressive.jpg", 64, 48, "-progressive");
+    std::vector<std::uint8_t> truncated = ReadBytes(m_folder / "good.jpg");
+    truncated.resize(truncated.size() / 2);
+    Put("truncated.jpg", truncated);
+    Put("text.jpg", std::string("not a picture at all"));
+    Put("pw", "pw\n");
+    const std::pair<const char*, const char*> cases[] = {
+        { "progressive.jpg", "Progressive JPEG is not supported" },
+        { "truncated.jpg", "ends too early" },
+        { "text.jpg", "" },
+    };
+    for (const auto& [name, reason] : cases) {
+        for (const std::vector<std::string>& command : { std::vector<std::string> { "info", name },
+                 std::vector<std::string> { "hide", name, "out.jpg", "--password-file", "pw" },
+                 std::vector<std::string> { "reveal", name, "--password-file", "pw" } }) {
+            const RunResult result = Run(command, "message");
+            EXPECT_EQ(result.status, 2) << name << " " << command[0];
+            ExpectOneErrorLine(result, reason);
+        }
+    }
+    EXPECT_FALSE(Exists("out.jpg"));
 }
 
 } // namespace
