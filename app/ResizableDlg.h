@@ -41,7 +41,8 @@ public:
     void done(int result) override;
 
 protected:
-    // Applies the size remembered in the profile, if any.
+    // Applies the size remembered in the profile, if any. A derived dialog
+    // calls it (through its own override) at the end of its constructor.
     virtual void OnInitDialog();
     void resizeEvent(QResizeEvent* event) override;
 

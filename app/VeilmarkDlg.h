@@ -34,11 +34,12 @@ public:
     explicit CVeilmarkDlg(QWidget* parent = nullptr, const std::string& programDir = GetProgramDir());
     ~CVeilmarkDlg() override;
 
-    // The five commands.
+    // The five commands. The option and update commands open dialogs that
+    // live outside this library; a subclass that links them overrides these.
     void OnLoadPicture();
     void OnSavePicture();
-    void OnProgramOption();
-    void OnSoftwareUpdate();
+    virtual void OnProgramOption();
+    virtual void OnSoftwareUpdate();
     void OnHelpMe();
     // The about entry of the window menu.
     void OnAbout();
