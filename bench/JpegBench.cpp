@@ -33,10 +33,7 @@ struct BenchPicture {
     std::vector<std::uint8_t> topDownBgr; // the source pixels, rows padded to 4 bytes
 };
 
-std::uint8_t ClampByte(double value)
-{
-    return std::uint8_t(value < 0 ? 0 : value > 255 ? 255 : value);
-}
+std::uint8_t ClampByte(double value) { return std::uint8_t(value < 0 ? 0 : value > 255 ? 255 : value); }
 
 // Smooth gradients and waves with fine grain and a few hard edges: a stand-in
 // for a photograph.
@@ -89,8 +86,8 @@ BenchPicture MakePicture(const std::string& folder, const std::string& name, int
 
 void SetRate(benchmark::State& state, const BenchPicture& picture)
 {
-    state.counters["MP/s"] = benchmark::Counter(double(picture.width) * picture.height / 1e6,
-                                                benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MP/s"] = benchmark::Counter(
+        double(picture.width) * picture.height / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void DecodeMemory(benchmark::State& state, const BenchPicture* picture)

@@ -5,9 +5,9 @@
 #include "JpegStatus.h"
 
 #include <array>
-#include <memory>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,15 +40,15 @@ public:
     // each row padded to a multiple of 4 bytes, and writes the file whole
     // (through a temporary file, so a failed write leaves no partial file).
     JpegResult Encode(const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* pixels);
-    JpegResult EncodeToMemory(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-                              std::vector<std::uint8_t>& file);
+    JpegResult EncodeToMemory(
+        std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::vector<std::uint8_t>& file);
 
     // The decoded picture.
     bool HasImage() const { return m_hasImage; }
     std::uint32_t GetWidth() const { return m_frameWidth; }
     std::uint32_t GetHeight() const { return m_frameHeight; }
     // Bottom-up rows of B, G, R bytes, each padded to a multiple of 4 bytes.
-    std::span<const std::uint8_t> GetImage() const { return {m_image.get(), m_imageSize}; }
+    std::span<const std::uint8_t> GetImage() const { return { m_image.get(), m_imageSize }; }
     int GetComponentCount() const { return m_componentCount; }
 
     // The container buffer: the carrier bits collected by Decode, most
@@ -67,7 +67,7 @@ private:
     struct FrameComponent {
         std::uint8_t id = 0;
         std::uint8_t horizontal = 1; // H
-        std::uint8_t vertical = 1;   // V
+        std::uint8_t vertical = 1; // V
         std::uint8_t quantizationTable = 0;
     };
     struct ScanComponent {
@@ -96,7 +96,7 @@ private:
 
     // Encoder (JpegWriter.cpp).
     JpegResult EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-                            std::vector<std::uint8_t>& header, std::vector<std::uint8_t>& data);
+        std::vector<std::uint8_t>& header, std::vector<std::uint8_t>& data);
 
     JpegHuffmanTable& HuffmanSlot(int tableClass, int id) { return m_huffmanTables[std::size_t(4 * tableClass + id)]; }
 
@@ -121,15 +121,15 @@ private:
     std::vector<std::uint8_t> m_replicated; // widened sample rows while converting
     bool m_hasImage = false;
 
-    std::array<std::array<std::uint8_t, 64>, 4> m_quantizationTables{}; // zigzag order
-    std::array<bool, 4> m_quantizationPresent{};
-    std::array<JpegHuffmanTable, 8> m_huffmanTables{}; // DC 0-3, AC 0-3
+    std::array<std::array<std::uint8_t, 64>, 4> m_quantizationTables {}; // zigzag order
+    std::array<bool, 4> m_quantizationPresent {};
+    std::array<JpegHuffmanTable, 8> m_huffmanTables {}; // DC 0-3, AC 0-3
 
     bool m_frameSeen = false;
     std::uint16_t m_frameWidth = 0;
     std::uint16_t m_frameHeight = 0;
     std::uint8_t m_componentCount = 0;
-    std::array<FrameComponent, 3> m_components{};
+    std::array<FrameComponent, 3> m_components {};
     std::uint8_t m_scanComponentCount = 0;
-    std::array<ScanComponent, 3> m_scanComponents{};
+    std::array<ScanComponent, 3> m_scanComponents {};
 };

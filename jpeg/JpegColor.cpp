@@ -39,8 +39,8 @@ void YCbCrToBgrPixel(std::uint8_t y, std::uint8_t cb, std::uint8_t cr, std::uint
     bgr[2] = ClampTruncate(luma + 1.402f * red);
 }
 
-void YCbCrToBgrBaseline(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width,
-                        std::uint8_t* bgr)
+void YCbCrToBgrBaseline(
+    const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width, std::uint8_t* bgr)
 {
     const JpegFloat8 zero = {};
     const JpegFloat8 full = zero + 255.0f;
@@ -52,7 +52,7 @@ void YCbCrToBgrBaseline(const std::uint8_t* y, const std::uint8_t* cb, const std
             blue[i] = float(cb[x + i] - 128);
             red[i] = float(cr[x + i] - 128);
         }
-        JpegFloat8 channels[3] = {luma + 1.772f * blue, luma - 0.34414f * blue - 0.71414f * red, luma + 1.402f * red};
+        JpegFloat8 channels[3] = { luma + 1.772f * blue, luma - 0.34414f * blue - 0.71414f * red, luma + 1.402f * red };
         for (JpegFloat8& channel : channels) {
             channel = channel > full ? full : channel;
             channel = channel < zero ? zero : channel;
@@ -110,24 +110,24 @@ JPEG_TARGET_AVX2 inline __m256i ClampTruncate(__m256 value)
     return _mm256_cvttps_epi32(value);
 }
 
-JPEG_TARGET_AVX2 void YCbCrToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                                     int width, std::uint8_t* bgr)
+JPEG_TARGET_AVX2 void YCbCrToBgrAvx2(
+    const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width, std::uint8_t* bgr)
 {
     const __m256 offset = _mm256_set1_ps(128.0f);
     // Per 128-bit lane: the low three bytes of each of four 32-bit pixels.
-    const __m256i gather = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5,
-                                            6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i gather = _mm256_setr_epi8(
+        0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     int x = 0;
     for (; x + 8 <= width; x += 8) {
         const __m256 luma = LoadBytesAsFloats(y + x);
         const __m256 blue = _mm256_sub_ps(LoadBytesAsFloats(cb + x), offset);
         const __m256 red = _mm256_sub_ps(LoadBytesAsFloats(cr + x), offset);
         const __m256i b = ClampTruncate(_mm256_add_ps(luma, _mm256_mul_ps(_mm256_set1_ps(1.772f), blue)));
-        const __m256i g = ClampTruncate(_mm256_sub_ps(_mm256_sub_ps(luma, _mm256_mul_ps(_mm256_set1_ps(0.34414f), blue)),
-                                                      _mm256_mul_ps(_mm256_set1_ps(0.71414f), red)));
+        const __m256i g
+            = ClampTruncate(_mm256_sub_ps(_mm256_sub_ps(luma, _mm256_mul_ps(_mm256_set1_ps(0.34414f), blue)),
+                _mm256_mul_ps(_mm256_set1_ps(0.71414f), red)));
         const __m256i r = ClampTruncate(_mm256_add_ps(luma, _mm256_mul_ps(_mm256_set1_ps(1.402f), red)));
-        const __m256i packed =
-            _mm256_or_si256(b, _mm256_or_si256(_mm256_slli_epi32(g, 8), _mm256_slli_epi32(r, 16)));
+        const __m256i packed = _mm256_or_si256(b, _mm256_or_si256(_mm256_slli_epi32(g, 8), _mm256_slli_epi32(r, 16)));
         const __m256i bytes = _mm256_shuffle_epi8(packed, gather);
         std::uint8_t* out = bgr + 3 * x;
         if (x + 8 < width) {
@@ -159,8 +159,8 @@ JPEG_TARGET_AVX2 inline void StoreFourBytes(__m128i values, std::uint8_t* out)
     std::memcpy(out, &word, 4);
 }
 
-JPEG_TARGET_AVX2 void BgrToYCbCrAvx2(const std::uint8_t* bgr, int width, std::uint8_t* y, std::uint8_t* cb,
-                                     std::uint8_t* cr)
+JPEG_TARGET_AVX2 void BgrToYCbCrAvx2(
+    const std::uint8_t* bgr, int width, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr)
 {
     // Four pixels (12 bytes) into three groups of four bytes: B, G, R.
     const __m128i split = _mm_setr_epi8(0, 3, 6, 9, 1, 4, 7, 10, 2, 5, 8, 11, -1, -1, -1, -1);
@@ -168,23 +168,20 @@ JPEG_TARGET_AVX2 void BgrToYCbCrAvx2(const std::uint8_t* bgr, int width, std::ui
     int x = 0;
     // A 16-byte load reads 4 bytes past the four pixels: stay 2 pixels short.
     for (; x + 6 <= width; x += 4) {
-        const __m128i pixels =
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x)), split);
+        const __m128i pixels = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x)), split);
         const __m256d b = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(pixels));
         const __m256d g = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(pixels, 4)));
         const __m256d r = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(pixels, 8)));
         const __m256d luma = _mm256_add_pd(
             _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(0.299), r), _mm256_mul_pd(_mm256_set1_pd(0.587), g)),
             _mm256_mul_pd(_mm256_set1_pd(0.114), b));
-        const __m256d blue = _mm256_add_pd(
-            _mm256_sub_pd(
-                _mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), b), _mm256_mul_pd(_mm256_set1_pd(0.1687), r)),
-                _mm256_mul_pd(_mm256_set1_pd(0.3313), g)),
+        const __m256d blue = _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), b),
+                                                             _mm256_mul_pd(_mm256_set1_pd(0.1687), r)),
+                                               _mm256_mul_pd(_mm256_set1_pd(0.3313), g)),
             offset);
-        const __m256d red = _mm256_add_pd(
-            _mm256_sub_pd(
-                _mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), r), _mm256_mul_pd(_mm256_set1_pd(0.4187), g)),
-                _mm256_mul_pd(_mm256_set1_pd(0.0813), b)),
+        const __m256d red = _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), r),
+                                                            _mm256_mul_pd(_mm256_set1_pd(0.4187), g)),
+                                              _mm256_mul_pd(_mm256_set1_pd(0.0813), b)),
             offset);
         StoreFourBytes(ClampTruncate(luma), y + x);
         StoreFourBytes(ClampTruncate(blue), cb + x);
@@ -196,8 +193,7 @@ JPEG_TARGET_AVX2 void BgrToYCbCrAvx2(const std::uint8_t* bgr, int width, std::ui
 
 #endif
 
-using YCbCrToBgrFunction = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, int,
-                                    std::uint8_t*);
+using YCbCrToBgrFunction = void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, int, std::uint8_t*);
 using BgrToYCbCrFunction = void (*)(const std::uint8_t*, int, std::uint8_t*, std::uint8_t*, std::uint8_t*);
 
 YCbCrToBgrFunction ChooseYCbCrToBgr()
@@ -235,8 +231,8 @@ bool JpegCpuHasAvx2()
 #endif
 }
 
-void ConvertYCbCrToBgr(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width,
-                       std::uint8_t* bgr)
+void ConvertYCbCrToBgr(
+    const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width, std::uint8_t* bgr)
 {
     static const YCbCrToBgrFunction function = ChooseYCbCrToBgr();
     function(y, cb, cr, width, bgr);

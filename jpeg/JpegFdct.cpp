@@ -1,5 +1,5 @@
-#include "JpegTransform.h"
 #include "JpegTables.h"
+#include "JpegTransform.h"
 #include "JpegVector.h"
 
 #include <cstring>
@@ -33,8 +33,8 @@ struct ForwardTables {
         }
     }
     JpegDouble4 column[8][2]; // T[u][x] for u = 0..7, by x
-    double table[8][8];       // T[v][y]
-    JpegDouble4 scale[8][2];  // C(v) C(u)
+    double table[8][8]; // T[v][y]
+    JpegDouble4 scale[8][2]; // C(v) C(u)
 };
 
 const ForwardTables& Tables()
@@ -44,8 +44,7 @@ const ForwardTables& Tables()
 }
 
 JPEG_ALWAYS_INLINE void ForwardDctBody(const std::int8_t* samples, std::ptrdiff_t stride,
-                                       const JpegForwardQuantizer& quantizer, std::int16_t* output,
-                                       const ForwardTables& tables)
+    const JpegForwardQuantizer& quantizer, std::int16_t* output, const ForwardTables& tables)
 {
     // partial[8y + x][u] = s(x,y) * T[u][x]
     JpegDouble4 partial[64][2];
@@ -86,8 +85,8 @@ JPEG_ALWAYS_INLINE void ForwardDctBody(const std::int8_t* samples, std::ptrdiff_
                 const JpegInt4 truncated = __builtin_convertvector(coefficient, JpegInt4);
                 JpegDouble4 reciprocal;
                 std::memcpy(&reciprocal, quantizer.reciprocal + 8 * v + 4 * half, sizeof reciprocal);
-                const JpegInt4 quantized =
-                    __builtin_convertvector(__builtin_convertvector(truncated, JpegDouble4) * reciprocal, JpegInt4);
+                const JpegInt4 quantized
+                    = __builtin_convertvector(__builtin_convertvector(truncated, JpegDouble4) * reciprocal, JpegInt4);
                 for (int lane = 0; lane < 4; ++lane)
                     output[8 * v + 4 * half + lane] = std::int16_t(quantized[lane]);
             }
@@ -95,15 +94,15 @@ JPEG_ALWAYS_INLINE void ForwardDctBody(const std::int8_t* samples, std::ptrdiff_
     }
 }
 
-void ForwardDctBaseline(const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer,
-                        std::int16_t* output)
+void ForwardDctBaseline(
+    const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
     ForwardDctBody(samples, stride, quantizer, output, Tables());
 }
 
 #if JPEG_HAVE_AVX2_DISPATCH
-JPEG_TARGET_AVX2 void ForwardDctAvx2(const std::int8_t* samples, std::ptrdiff_t stride,
-                                     const JpegForwardQuantizer& quantizer, std::int16_t* output)
+JPEG_TARGET_AVX2 void ForwardDctAvx2(
+    const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
     ForwardDctBody(samples, stride, quantizer, output, Tables());
 }
@@ -137,8 +136,8 @@ JpegForwardQuantizer MakeForwardQuantizer(const std::uint8_t* quantizationZigzag
     return quantizer;
 }
 
-void ForwardDctQuantize(const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer,
-                        std::int16_t* output)
+void ForwardDctQuantize(
+    const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
     static const ForwardDctFunction function = ChooseForwardDct();
     function(samples, stride, quantizer, output);

@@ -1,9 +1,8 @@
 #include "JpegHuffman.h"
 
-JpegStatus BuildHuffmanTable(const std::uint8_t* bits, const std::uint8_t* symbols, int count,
-                             JpegHuffmanTable& table)
+JpegStatus BuildHuffmanTable(const std::uint8_t* bits, const std::uint8_t* symbols, int count, JpegHuffmanTable& table)
 {
-    table = JpegHuffmanTable{};
+    table = JpegHuffmanTable {};
     int total = 0;
     for (int length = 1; length <= 16; ++length) {
         table.bits[std::size_t(length)] = bits[length - 1];

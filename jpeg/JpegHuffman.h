@@ -15,27 +15,27 @@ inline constexpr int kHuffmanLookaheadBits = 9;
 
 struct JpegHuffmanTable {
     bool present = false;
-    int count = 0;                          // number of codes
-    std::array<std::uint8_t, 17> bits{};    // BITS[1..16]; entry 0 unused
-    std::array<std::uint8_t, 256> symbols{}; // HUFFVAL, in code order
-    std::array<std::uint16_t, 256> codes{}; // HUFFCODE (Figure C.2)
-    std::array<std::uint8_t, 257> lengths{}; // HUFFSIZE (Figure C.1), ended by 0
+    int count = 0; // number of codes
+    std::array<std::uint8_t, 17> bits {}; // BITS[1..16]; entry 0 unused
+    std::array<std::uint8_t, 256> symbols {}; // HUFFVAL, in code order
+    std::array<std::uint16_t, 256> codes {}; // HUFFCODE (Figure C.2)
+    std::array<std::uint8_t, 257> lengths {}; // HUFFSIZE (Figure C.1), ended by 0
     // Figure F.15, indexed by code length 1..16. MAXCODE is -1 for a length
     // without codes.
-    std::array<std::int32_t, 17> maxCode{};
-    std::array<std::int32_t, 17> minCode{};
-    std::array<std::int32_t, 17> valuePointer{};
+    std::array<std::int32_t, 17> maxCode {};
+    std::array<std::int32_t, 17> minCode {};
+    std::array<std::int32_t, 17> valuePointer {};
     // For every 9-bit prefix: (code length << 8) | symbol of the code it
     // starts with, or 0 when that code is longer than 9 bits or no code of up
     // to 9 bits matches.
-    std::array<std::uint16_t, 1 << kHuffmanLookaheadBits> lookahead{};
+    std::array<std::uint16_t, 1 << kHuffmanLookaheadBits> lookahead {};
 };
 
 // Builds the decoding (and code) tables from the 16 code counts and the
 // symbols of one table. Fails when the counts ask for more codes of some
 // length than that length has room for (T.81 C: no code may be all 1 bits).
-[[nodiscard]] JpegStatus BuildHuffmanTable(const std::uint8_t* bits, const std::uint8_t* symbols, int count,
-                                           JpegHuffmanTable& table);
+[[nodiscard]] JpegStatus BuildHuffmanTable(
+    const std::uint8_t* bits, const std::uint8_t* symbols, int count, JpegHuffmanTable& table);
 
 // Reads the entropy-coded segment of a scan. Bits come from a 64-bit
 // accumulator, most significant bit first; stuffed 0xFF 0x00 pairs give one
@@ -96,10 +96,7 @@ public:
     // True when more bits were consumed than the data holds.
     bool Overrun() const { return m_count < 0; }
     // True when loading stopped at a marker that is not the end of the data.
-    bool StoppedAtMarker() const
-    {
-        return m_next + 1 < m_size && m_data[m_next] == 0xFF && m_data[m_next + 1] != 0x00;
-    }
+    bool StoppedAtMarker() const { return m_next + 1 < m_size && m_data[m_next] == 0xFF && m_data[m_next + 1] != 0x00; }
 
     // The restart rule of the scan (T.81 F.2.1.3.1): when only the bits of a
     // partly read byte remain and a restart marker RST0..RST7 follows, skip

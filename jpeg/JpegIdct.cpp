@@ -1,5 +1,5 @@
-#include "JpegTransform.h"
 #include "JpegTables.h"
+#include "JpegTransform.h"
 #include "JpegVector.h"
 
 #include <cstring>
@@ -31,8 +31,7 @@ const InverseMatrix& Matrix()
 }
 
 JPEG_ALWAYS_INLINE void InverseDctBody(const std::int16_t* coefficients, const std::uint16_t* quantization,
-                                       unsigned rowMask, unsigned columnMask, std::uint8_t* output,
-                                       std::ptrdiff_t stride, const JpegFloat8* m)
+    unsigned rowMask, unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride, const JpegFloat8* m)
 {
     if (rowMask == 0 || columnMask == 0) {
         for (int y = 0; y < 8; ++y)
@@ -96,22 +95,21 @@ JPEG_ALWAYS_INLINE void InverseDctBody(const std::int16_t* coefficients, const s
 }
 
 void InverseDctBaseline(const std::int16_t* coefficients, const std::uint16_t* quantization, unsigned rowMask,
-                        unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride)
+    unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride)
 {
     InverseDctBody(coefficients, quantization, rowMask, columnMask, output, stride, Matrix().rows);
 }
 
 #if JPEG_HAVE_AVX2_DISPATCH
 JPEG_TARGET_AVX2 void InverseDctAvx2(const std::int16_t* coefficients, const std::uint16_t* quantization,
-                                     unsigned rowMask, unsigned columnMask, std::uint8_t* output,
-                                     std::ptrdiff_t stride)
+    unsigned rowMask, unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride)
 {
     InverseDctBody(coefficients, quantization, rowMask, columnMask, output, stride, Matrix().rows);
 }
 #endif
 
-using InverseDctFunction = void (*)(const std::int16_t*, const std::uint16_t*, unsigned, unsigned, std::uint8_t*,
-                                    std::ptrdiff_t);
+using InverseDctFunction
+    = void (*)(const std::int16_t*, const std::uint16_t*, unsigned, unsigned, std::uint8_t*, std::ptrdiff_t);
 
 InverseDctFunction ChooseInverseDct()
 {
@@ -132,7 +130,7 @@ float InverseDctMatrix(int u, int x)
 }
 
 void InverseDct(const std::int16_t* coefficients, const std::uint16_t* quantization, unsigned rowMask,
-                unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride)
+    unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride)
 {
     static const InverseDctFunction function = ChooseInverseDct();
     function(coefficients, quantization, rowMask, columnMask, output, stride);

@@ -14,14 +14,12 @@ struct JpegFreeDeleter {
     void operator()(void* pointer) const { std::free(pointer); }
 };
 
-template <typename T>
-using JpegLargeBuffer = std::unique_ptr<T[], JpegFreeDeleter>;
+template <typename T> using JpegLargeBuffer = std::unique_ptr<T[], JpegFreeDeleter>;
 
 // Null when the memory cannot be had.
 void* AllocateLargeBuffer(std::size_t bytes);
 
-template <typename T>
-JpegLargeBuffer<T> MakeLargeBuffer(std::size_t count)
+template <typename T> JpegLargeBuffer<T> MakeLargeBuffer(std::size_t count)
 {
     return JpegLargeBuffer<T>(static_cast<T*>(AllocateLargeBuffer(count * sizeof(T))));
 }

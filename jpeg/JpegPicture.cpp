@@ -29,7 +29,7 @@ int CJpegPicture::Load(const std::string& path)
     const std::int32_t width = std::int32_t(m_pCodec->GetWidth());
     const std::int32_t height = std::int32_t(m_pCodec->GetHeight());
     m_rowPadding = (4 - (3 * width) % 4) % 4;
-    m_infoHeader = InfoHeader{};
+    m_infoHeader = InfoHeader {};
     m_infoHeader.biWidth = width;
     m_infoHeader.biHeight = height;
     m_infoHeader.biSizeImage = std::uint32_t(height) * std::uint32_t(3 * width + m_rowPadding);
@@ -67,8 +67,8 @@ int CJpegPicture::Save(const std::string& path)
     auto flipRows = [&] {
         for (std::size_t row = 0; row < height / 2; ++row)
             std::swap_ranges(m_pixels.begin() + std::ptrdiff_t(row * rowBytes),
-                             m_pixels.begin() + std::ptrdiff_t((row + 1) * rowBytes),
-                             m_pixels.begin() + std::ptrdiff_t((height - 1 - row) * rowBytes));
+                m_pixels.begin() + std::ptrdiff_t((row + 1) * rowBytes),
+                m_pixels.begin() + std::ptrdiff_t((height - 1 - row) * rowBytes));
     };
     flipRows();
     const JpegResult result = m_pCodec->Encode(path, m_infoHeader.biWidth, m_infoHeader.biHeight, m_pixels.data());
@@ -92,8 +92,8 @@ void CJpegPicture::SetPasswordDigest(const std::uint8_t* digest)
 {
     if (!m_bLoaded)
         return;
-    std::memcpy(m_pCodec->GetContainerBuffer() + kContainerMagicLength, digest,
-                kContainerHeaderLength - kContainerMagicLength);
+    std::memcpy(
+        m_pCodec->GetContainerBuffer() + kContainerMagicLength, digest, kContainerHeaderLength - kContainerMagicLength);
 }
 
 void CJpegPicture::GetPasswordDigest(std::uint8_t* digest) const
@@ -101,11 +101,8 @@ void CJpegPicture::GetPasswordDigest(std::uint8_t* digest) const
     if (!m_bLoaded)
         return;
     const CJpegCodec& codec = *m_pCodec;
-    std::memcpy(digest, codec.GetContainerBuffer() + kContainerMagicLength,
-                kContainerHeaderLength - kContainerMagicLength);
+    std::memcpy(
+        digest, codec.GetContainerBuffer() + kContainerMagicLength, kContainerHeaderLength - kContainerMagicLength);
 }
 
-std::uint32_t CJpegPicture::GetCarrierCapacity() const
-{
-    return m_bLoaded ? m_pCodec->GetCarriedCount() : 0;
-}
+std::uint32_t CJpegPicture::GetCarrierCapacity() const { return m_bLoaded ? m_pCodec->GetCarriedCount() : 0; }

@@ -28,14 +28,11 @@ constexpr std::uint8_t kMarkerDRI = 0xDD;
 // Decoded pictures are limited to what a 24-bit DIB of 32-bit size can hold.
 constexpr std::uint64_t kMaxPictureBytes = 0x7FFFFFFF;
 
-std::uint16_t ReadBigEndian16(const std::uint8_t* bytes)
-{
-    return std::uint16_t((bytes[0] << 8) | bytes[1]);
-}
+std::uint16_t ReadBigEndian16(const std::uint8_t* bytes) { return std::uint16_t((bytes[0] << 8) | bytes[1]); }
 
 void LogRound()
 {
-    for (unsigned id : {105u, 107u, 108u, 109u, 106u})
+    for (unsigned id : { 105u, 107u, 108u, 109u, 106u })
         WriteLog(id);
 }
 
@@ -73,7 +70,7 @@ void CJpegCodec::ResetDecoder()
 JpegResult CJpegCodec::Fail(JpegStatus status)
 {
     ResetDecoder();
-    return {status, {}};
+    return { status, {} };
 }
 
 JpegResult CJpegCodec::Decode(const std::string& path)
@@ -82,7 +79,7 @@ JpegResult CJpegCodec::Decode(const std::string& path)
     std::vector<std::uint8_t> contents;
     std::string error;
     if (!ReadWholeFile(path, contents, error))
-        return {JpegStatus::CannotReadFile, error};
+        return { JpegStatus::CannotReadFile, error };
     JpegResult result = DecodeMemory(contents);
     m_file = {};
     return result;
@@ -152,8 +149,7 @@ JpegResult CJpegCodec::DecodeMemory(std::span<const std::uint8_t> file)
 
 bool CJpegCodec::MarkerAt(std::size_t offset, std::uint8_t code) const
 {
-    return offset < m_file.size() && offset + 1 < m_file.size() && m_file[offset] == 0xFF &&
-           m_file[offset + 1] == code;
+    return offset < m_file.size() && offset + 1 < m_file.size() && m_file[offset] == 0xFF && m_file[offset + 1] == code;
 }
 
 JpegStatus CJpegCodec::SegmentLength(std::size_t& length) const
@@ -300,8 +296,7 @@ JpegStatus CJpegCodec::ProcessSOF()
         component.horizontal = entry[1] >> 4;
         component.vertical = entry[1] & 15;
         component.quantizationTable = entry[2];
-        if (component.horizontal == 0 || component.horizontal > 4 || component.vertical == 0 ||
-            component.vertical > 4)
+        if (component.horizontal == 0 || component.horizontal > 4 || component.vertical == 0 || component.vertical > 4)
             return JpegStatus::BadSamplingFactor;
         if (component.quantizationTable > 3)
             return JpegStatus::BadQuantizationTable;
@@ -359,8 +354,8 @@ JpegStatus CJpegCodec::ProcessSOS(bool& scanDecoded)
         component.acTable = segment[6 + 2 * j] & 15;
         if (component.selector != m_components[std::size_t(j)].id)
             return JpegStatus::ScanComponentMismatch;
-        if (component.dcTable > 3 || component.acTable > 3 || !HuffmanSlot(0, component.dcTable).present ||
-            !HuffmanSlot(1, component.acTable).present)
+        if (component.dcTable > 3 || component.acTable > 3 || !HuffmanSlot(0, component.dcTable).present
+            || !HuffmanSlot(1, component.acTable).present)
             return JpegStatus::MissingHuffmanTable;
         if (!m_quantizationPresent[m_components[std::size_t(j)].quantizationTable])
             return JpegStatus::MissingQuantizationTable;
@@ -430,8 +425,8 @@ JpegStatus CJpegCodec::CheckSegmentsAfterScan(std::size_t offset) const
             return JpegStatus::SeveralScans;
         if (code == kMarkerDNL)
             return JpegStatus::HeightFromDnl;
-        const bool tableOrNote = code == kMarkerDHT || code == kMarkerDQT || code == kMarkerDRI ||
-                                 (code & 0xF0) == 0xE0 || code == 0xFE;
+        const bool tableOrNote
+            = code == kMarkerDHT || code == kMarkerDQT || code == kMarkerDRI || (code & 0xF0) == 0xE0 || code == 0xFE;
         if (!tableOrNote || offset + 4 > size)
             break;
         offset += 2 + ReadBigEndian16(&m_file[offset + 2]);

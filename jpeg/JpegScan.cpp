@@ -9,9 +9,10 @@
 #include <cstring>
 
 // Decoding of the scan (ITU-T T.81 F.2): Huffman decoding of every block,
-// collection of the carrier bits, dequantization, inverse DCT into one sample
-// plane per component, then upsampling by pixel replication and colour
-// conversion into the bottom-up BGR picture.
+// collection of the carrier bits, dequantization and inverse DCT into one MCU
+// row of samples per component; each MCU row is then widened by pixel
+// replication where a component is subsampled and converted into its rows of
+// the bottom-up BGR picture.
 
 namespace {
 
@@ -30,8 +31,8 @@ struct ComponentState {
 // T.81 F.2.2: one block's coefficients, in natural order, into `block`
 // (which must be all zero on entry). The masks receive a bit for every row
 // and column that holds a decoded coefficient.
-inline JpegStatus DecodeBlock(CJpegBitReader& reader, ComponentState& component, std::int16_t* block,
-                              unsigned& rowMask, unsigned& columnMask)
+inline JpegStatus DecodeBlock(
+    CJpegBitReader& reader, ComponentState& component, std::int16_t* block, unsigned& rowMask, unsigned& columnMask)
 {
     const int category = DecodeHuffman(reader, *component.dcTable);
     if (category < 0)
@@ -54,7 +55,7 @@ inline JpegStatus DecodeBlock(CJpegBitReader& reader, ComponentState& component,
         if (size == 0) {
             if (run != 15)
                 break; // end of block
-            k += 16;   // ZRL: sixteen zero coefficients
+            k += 16; // ZRL: sixteen zero coefficients
             if (k > 64)
                 return JpegStatus::BadCoefficientRun;
             continue;
@@ -176,15 +177,15 @@ JpegStatus CJpegCodec::DecodeScan()
                             return status;
                         if (component.carriesBit) {
                             if (block[kCarrierNaturalIndex] != 0 && m_carrierBitIndex < containerBits)
-                                m_containerBuffer[m_carrierBitIndex / 8] |=
-                                    std::uint8_t(0x80u >> (m_carrierBitIndex % 8));
+                                m_containerBuffer[m_carrierBitIndex / 8]
+                                    |= std::uint8_t(0x80u >> (m_carrierBitIndex % 8));
                             ++m_carrierBitIndex;
                             ++m_carriedCount;
                         }
                         const std::size_t y = std::size_t(blockRow) * 8;
                         const std::size_t x = (mcuColumn * component.horizontal + blockColumn) * 8;
                         InverseDct(block, component.quantization, rowMask, columnMask,
-                                   component.plane + y * component.stride + x, std::ptrdiff_t(component.stride));
+                            component.plane + y * component.stride + x, std::ptrdiff_t(component.stride));
                         std::memset(block, 0, sizeof block);
                     }
                 }
@@ -217,8 +218,8 @@ JpegStatus CJpegCodec::DecodeScan()
 // taken from one MCU row of component samples, into BGR pixels of the
 // bottom-up picture: rows from the top of the picture go to the end of the
 // buffer. Subsampled components are widened by replicating samples.
-void CJpegCodec::ConvertColors(int firstRow, int rowCount, const std::uint8_t* const* planes,
-                               const std::size_t* strides)
+void CJpegCodec::ConvertColors(
+    int firstRow, int rowCount, const std::uint8_t* const* planes, const std::size_t* strides)
 {
     const int width = m_trueWidth;
     const int height = m_trueHeight;

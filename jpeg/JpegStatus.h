@@ -58,10 +58,10 @@ enum class JpegStatus {
 
 enum class JpegStatusKind {
     Ok,
-    File,        // the file could not be read or written
-    Format,      // malformed data
+    File, // the file could not be read or written
+    Format, // malformed data
     Unsupported, // valid, but outside the baseline subset handled here
-    Argument,    // the caller asked for something impossible
+    Argument, // the caller asked for something impossible
 };
 
 JpegStatusKind KindOfJpegStatus(JpegStatus status);

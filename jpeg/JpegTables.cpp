@@ -1,5 +1,6 @@
 #include "JpegTables.h"
 
+// clang-format off
 // T.81 Table K.1 with three entries changed: zigzag 22 holds 36, 42 holds 66
 // and 43 holds 57. Every file this program writes carries these values.
 const std::array<std::uint8_t, 64> kLuminanceQuantization = {
@@ -44,6 +45,8 @@ constexpr std::uint8_t kAcChrominanceValues[162] = {
     0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa,
 };
 
+// clang-format on
+
 constexpr int SumOfCounts(const std::array<std::uint8_t, 16>& bits)
 {
     int sum = 0;
@@ -52,22 +55,24 @@ constexpr int SumOfCounts(const std::array<std::uint8_t, 16>& bits)
     return sum;
 }
 
+// clang-format off
 constexpr std::array<std::uint8_t, 16> kDcLuminanceBits = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
 constexpr std::array<std::uint8_t, 16> kDcChrominanceBits = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
 constexpr std::array<std::uint8_t, 16> kAcLuminanceBits = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
 constexpr std::array<std::uint8_t, 16> kAcChrominanceBits = {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
+// clang-format on
 static_assert(SumOfCounts(kDcLuminanceBits) == 12 && SumOfCounts(kDcChrominanceBits) == 12);
 static_assert(SumOfCounts(kAcLuminanceBits) == 162 && SumOfCounts(kAcChrominanceBits) == 162);
 
 // cos(k * pi / 16), k = 1..7, to four decimals.
-constexpr float kCosines[8] = {1.0f, 0.9808f, 0.9239f, 0.8315f, 0.7071f, 0.5556f, 0.3827f, 0.1951f};
+constexpr float kCosines[8] = { 1.0f, 0.9808f, 0.9239f, 0.8315f, 0.7071f, 0.5556f, 0.3827f, 0.1951f };
 
 } // namespace
 
-const HuffmanSpecification kDcLuminanceHuffman = {kDcLuminanceBits, kDcValues, 12};
-const HuffmanSpecification kAcLuminanceHuffman = {kAcLuminanceBits, kAcLuminanceValues, 162};
-const HuffmanSpecification kDcChrominanceHuffman = {kDcChrominanceBits, kDcValues, 12};
-const HuffmanSpecification kAcChrominanceHuffman = {kAcChrominanceBits, kAcChrominanceValues, 162};
+const HuffmanSpecification kDcLuminanceHuffman = { kDcLuminanceBits, kDcValues, 12 };
+const HuffmanSpecification kAcLuminanceHuffman = { kAcLuminanceBits, kAcLuminanceValues, 162 };
+const HuffmanSpecification kDcChrominanceHuffman = { kDcChrominanceBits, kDcValues, 12 };
+const HuffmanSpecification kAcChrominanceHuffman = { kAcChrominanceBits, kAcChrominanceValues, 162 };
 
 float CosineOfSixteenth(int multiple)
 {

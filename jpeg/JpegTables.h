@@ -7,14 +7,16 @@
 // Constant tables shared by the decoder and the encoder.
 
 // ITU-T T.81 Figure A.6: natural (row-major) position of each zigzag entry.
+// clang-format off
 inline constexpr std::array<std::uint8_t, 64> kZigzagToNatural = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
+// clang-format on
 // The inverse: the zigzag entry of each natural position.
 inline constexpr std::array<std::uint8_t, 64> kNaturalToZigzag = [] {
-    std::array<std::uint8_t, 64> inverse{};
+    std::array<std::uint8_t, 64> inverse {};
     for (std::size_t k = 0; k < 64; ++k)
         inverse[kZigzagToNatural[k]] = std::uint8_t(k);
     return inverse;

@@ -19,7 +19,7 @@
 // the block that may hold a non-zero coefficient; the sums skip the others,
 // which only drops additions of zero.
 void InverseDct(const std::int16_t* coefficients, const std::uint16_t* quantization, unsigned rowMask,
-                unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride);
+    unsigned columnMask, std::uint8_t* output, std::ptrdiff_t stride);
 
 // The quantizer's divisors in the form the forward DCT uses: for each natural
 // position, a reciprocal slightly above 1/q. For |F| < 4096 and 1 <= q <= 255,
@@ -31,24 +31,21 @@ struct JpegForwardQuantizer {
     alignas(32) double reciprocal[64]; // natural order
 };
 JpegForwardQuantizer MakeForwardQuantizer(const std::uint8_t* quantizationZigzag);
-inline double QuantizerReciprocal(int divisor)
-{
-    return (1.0 / divisor) * (1.0 + 0x1p-24);
-}
+inline double QuantizerReciprocal(int divisor) { return (1.0 / divisor) * (1.0 + 0x1p-24); }
 
 // Forward DCT and quantization of one block of level-shifted samples
 // (double precision). F(v,u) = C(v) C(u) sum 0.25 truncated, where sum adds
 // (s(x,y) T[u][x]) T[v][y] with y outer and x inner; then F / q truncated.
 // `output` receives the 64 quantized values in natural order.
-void ForwardDctQuantize(const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer,
-                        std::int16_t* output);
+void ForwardDctQuantize(
+    const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output);
 
 // One row of the decoder's colour conversion (single precision):
 // R = Y + 1.402 (Cr-128), G = Y - 0.34414 (Cb-128) - 0.71414 (Cr-128),
 // B = Y + 1.772 (Cb-128), each clamped to 0..255 and truncated; written as
 // B, G, R bytes.
-void ConvertYCbCrToBgr(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width,
-                       std::uint8_t* bgr);
+void ConvertYCbCrToBgr(
+    const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int width, std::uint8_t* bgr);
 
 // One row of the encoder's colour conversion (double precision), from B, G, R
 // bytes: Y = 0.299 R + 0.587 G + 0.114 B, Cb = 0.5 B - 0.1687 R - 0.3313 G + 128,

@@ -60,7 +60,11 @@ void AppendHuffmanTable(std::vector<std::uint8_t>& out, std::uint8_t tableByte, 
 // (T.81 F.1.2.3). This is the only place that writes them.
 class CJpegBitWriter {
 public:
-    explicit CJpegBitWriter(std::vector<std::uint8_t>& out) : m_out(out) { m_out.clear(); }
+    explicit CJpegBitWriter(std::vector<std::uint8_t>& out)
+        : m_out(out)
+    {
+        m_out.clear();
+    }
 
     // Room for `bytes` more output bytes, counting stuffing.
     void Reserve(std::size_t bytes)
@@ -120,8 +124,8 @@ int MagnitudeCategory(int value)
 // order through a mask of the non-zero ones: each is coded with the run of
 // zeros before it (ZRL for every full 16), and an end-of-block code follows
 // the last one unless it is coefficient 63.
-void EncodeBlock(CJpegBitWriter& writer, const std::int16_t* block, const HuffmanEncoding& dc,
-                 const HuffmanEncoding& ac)
+void EncodeBlock(
+    CJpegBitWriter& writer, const std::int16_t* block, const HuffmanEncoding& dc, const HuffmanEncoding& ac)
 {
     writer.Reserve(kMaxBlockBytes);
     // Non-zero coefficients as bits in natural order, then in zigzag order.
@@ -130,8 +134,8 @@ void EncodeBlock(CJpegBitWriter& writer, const std::int16_t* block, const Huffma
     const __m128i zero = _mm_setzero_si128();
     for (int row = 0; row < 8; row += 2) {
         const __m128i first = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row)), zero);
-        const __m128i second =
-            _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row + 8)), zero);
+        const __m128i second
+            = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * row + 8)), zero);
         const unsigned zeros = unsigned(_mm_movemask_epi8(_mm_packs_epi16(first, second)));
         natural |= std::uint64_t(~zeros & 0xFFFF) << (8 * row);
     }
@@ -186,8 +190,8 @@ public:
         , m_pixels(pixels)
         , m_rowBytes((m_width * 3 + 3) & ~std::size_t(3))
         , m_paddedWidth((m_width + 7) / 8 * 8)
-        , m_quantizers{MakeForwardQuantizer(kLuminanceQuantization.data()),
-                       MakeForwardQuantizer(kChrominanceQuantization.data())}
+        , m_quantizers { MakeForwardQuantizer(kLuminanceQuantization.data()),
+            MakeForwardQuantizer(kChrominanceQuantization.data()) }
     {
     }
 
@@ -198,12 +202,12 @@ public:
     {
         const std::size_t planeBytes = m_paddedWidth * 8;
         stripe.assign(3 * planeBytes, 0);
-        std::uint8_t* planes[3] = {stripe.data(), stripe.data() + planeBytes, stripe.data() + 2 * planeBytes};
+        std::uint8_t* planes[3] = { stripe.data(), stripe.data() + planeBytes, stripe.data() + 2 * planeBytes };
         const std::size_t lines = std::min<std::size_t>(8, m_height - 8 * blockRow);
         for (std::size_t line = 0; line < lines; ++line) {
             const std::size_t offset = line * m_paddedWidth;
             ConvertBgrToYCbCr(m_pixels + (8 * blockRow + line) * m_rowBytes, int(m_width), planes[0] + offset,
-                              planes[1] + offset, planes[2] + offset);
+                planes[1] + offset, planes[2] + offset);
         }
         for (std::uint8_t* plane : planes) {
             for (std::size_t line = 0; line < lines; ++line) {
@@ -215,7 +219,7 @@ public:
         for (std::size_t column = 0; column < m_paddedWidth / 8; ++column) {
             for (int c = 0; c < 3; ++c, coefficients += 64)
                 ForwardDctQuantize(reinterpret_cast<const std::int8_t*>(planes[c] + column * 8),
-                                   std::ptrdiff_t(m_paddedWidth), m_quantizers[c == 0 ? 0 : 1], coefficients);
+                    std::ptrdiff_t(m_paddedWidth), m_quantizers[c == 0 ? 0 : 1], coefficients);
         }
     }
 
@@ -230,23 +234,23 @@ private:
 
 } // namespace
 
-JpegResult CJpegCodec::Encode(const std::string& path, std::int32_t width, std::int32_t height,
-                              const std::uint8_t* pixels)
+JpegResult CJpegCodec::Encode(
+    const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* pixels)
 {
     std::vector<std::uint8_t> header;
     std::vector<std::uint8_t> data;
     if (JpegResult result = EncodeStages(width, height, pixels, header, data); !result.IsOk())
         return result;
-    static constexpr std::uint8_t kEndOfImage[2] = {0xFF, 0xD9};
+    static constexpr std::uint8_t kEndOfImage[2] = { 0xFF, 0xD9 };
     std::string error;
-    if (!WriteFileAtomically(path, {header, data, kEndOfImage}, error))
-        return {JpegStatus::CannotWriteFile, error};
+    if (!WriteFileAtomically(path, { header, data, kEndOfImage }, error))
+        return { JpegStatus::CannotWriteFile, error };
     WriteLog(124);
     return {};
 }
 
-JpegResult CJpegCodec::EncodeToMemory(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-                                      std::vector<std::uint8_t>& file)
+JpegResult CJpegCodec::EncodeToMemory(
+    std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::vector<std::uint8_t>& file)
 {
     std::vector<std::uint8_t> data;
     if (JpegResult result = EncodeStages(width, height, pixels, file, data); !result.IsOk())
@@ -259,10 +263,10 @@ JpegResult CJpegCodec::EncodeToMemory(std::int32_t width, std::int32_t height, c
 }
 
 JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-                                    std::vector<std::uint8_t>& header, std::vector<std::uint8_t>& data)
+    std::vector<std::uint8_t>& header, std::vector<std::uint8_t>& data)
 {
     if (width < 1 || width > 65535 || height < 1 || height > 65535 || pixels == nullptr)
-        return {JpegStatus::BadEncodeSize, {}};
+        return { JpegStatus::BadEncodeSize, {} };
     const std::size_t paddedWidth = (std::size_t(width) + 7) / 8 * 8;
     const std::size_t paddedHeight = (std::size_t(height) + 7) / 8 * 8;
     const std::size_t blocksAcross = paddedWidth / 8;
@@ -274,19 +278,19 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
 
     header.clear();
     WriteLog(115);
-    header.insert(header.end(), {0xFF, 0xD8});
+    header.insert(header.end(), { 0xFF, 0xD8 });
 
     WriteLog(116);
-    const std::array<std::uint8_t, 64>* quantization[2] = {&kLuminanceQuantization, &kChrominanceQuantization};
+    const std::array<std::uint8_t, 64>* quantization[2] = { &kLuminanceQuantization, &kChrominanceQuantization };
     for (std::uint8_t id = 0; id < 2; ++id) {
-        header.insert(header.end(), {0xFF, 0xDB, 0x00, 0x43, id});
+        header.insert(header.end(), { 0xFF, 0xDB, 0x00, 0x43, id });
         header.insert(header.end(), quantization[id]->begin(), quantization[id]->end());
     }
 
     // The Huffman tables are built by the decoder's own DHT parser from the
     // segment that is written, so both halves share one table form.
     WriteLog(117);
-    std::vector<std::uint8_t> huffmanSegment = {0xFF, 0xC4, 0x01, 0xA2};
+    std::vector<std::uint8_t> huffmanSegment = { 0xFF, 0xC4, 0x01, 0xA2 };
     AppendHuffmanTable(huffmanSegment, 0x00, kDcLuminanceHuffman);
     AppendHuffmanTable(huffmanSegment, 0x10, kAcLuminanceHuffman);
     AppendHuffmanTable(huffmanSegment, 0x01, kDcChrominanceHuffman);
@@ -303,13 +307,13 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     header.insert(header.end(), huffmanSegment.begin(), huffmanSegment.end());
 
     WriteLog(118);
-    header.insert(header.end(), {0xFF, 0xC0, 0x00, 0x11, 0x08});
+    header.insert(header.end(), { 0xFF, 0xC0, 0x00, 0x11, 0x08 });
     PutBigEndian16(header, unsigned(height));
     PutBigEndian16(header, unsigned(width));
-    header.insert(header.end(), {0x03, 0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01});
+    header.insert(header.end(), { 0x03, 0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01 });
 
     WriteLog(119);
-    header.insert(header.end(), {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00});
+    header.insert(header.end(), { 0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00 });
 
     // Colour conversion, level shift and DCT with quantization run one row
     // of blocks at a time, on this thread and on helper threads for large
@@ -327,7 +331,7 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     JpegLargeBuffer<std::int16_t> coefficients = MakeLargeBuffer<std::int16_t>(blockRows * rowCoefficients);
     std::unique_ptr<std::atomic<bool>[]> rowReady(new (std::nothrow) std::atomic<bool>[blockRows]);
     if (!coefficients || !rowReady)
-        return {JpegStatus::PictureTooLarge, {}};
+        return { JpegStatus::PictureTooLarge, {} };
     std::atomic<std::size_t> nextRow = 0;
     // Claims the next untransformed row and transforms it; false when none
     // is left.
@@ -346,14 +350,14 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     WriteLog(122);
     std::vector<std::jthread> helpers;
     const unsigned processors = std::thread::hardware_concurrency();
-    const std::size_t helperCount = blockRows < kRowsPerHelper ? 0 : std::min<std::size_t>({
-        processors > 1 ? processors - 1 : 0, kMaxHelpers, blockRows / kRowsPerHelper});
+    const std::size_t helperCount = blockRows < kRowsPerHelper
+        ? 0
+        : std::min<std::size_t>({ processors > 1 ? processors - 1 : 0, kMaxHelpers, blockRows / kRowsPerHelper });
     try {
         for (std::size_t i = 0; i < helperCount; ++i) {
             helpers.emplace_back([&] {
                 std::vector<std::uint8_t> stripe;
-                while (transformNextRow(stripe)) {
-                }
+                while (transformNextRow(stripe)) { }
             });
         }
     } catch (const std::system_error&) {
@@ -387,8 +391,9 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
                 // other value it had is dropped, so the bit reads back as
                 // written.
                 const std::size_t byte = m_carrierBitIndex / 8;
-                const int bit =
-                    byte < m_containerBuffer.size() ? (m_containerBuffer[byte] >> (7 - m_carrierBitIndex % 8)) & 1 : 0;
+                const int bit = byte < m_containerBuffer.size()
+                    ? (m_containerBuffer[byte] >> (7 - m_carrierBitIndex % 8)) & 1
+                    : 0;
                 block[kCarrierNaturalIndex] = std::int16_t(bit);
                 ++m_carrierBitIndex;
                 EncodeBlock(writer, block, dcChrominance, acChrominance);

@@ -13,7 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     CJpegCodec codec;
-    const JpegResult result = codec.DecodeMemory({data, size});
+    const JpegResult result = codec.DecodeMemory({ data, size });
     if (!result.IsOk()) {
         if (codec.HasImage() || !codec.GetImage().empty() || result.Reason().empty())
             __builtin_trap();

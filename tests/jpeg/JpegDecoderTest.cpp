@@ -59,17 +59,17 @@ struct OracleCase {
 };
 
 const OracleCase kOracleCases[] = {
-    {"444", 64, 48, "-quality 90 -sample 1x1", 3},
-    {"422", 64, 48, "-quality 90 -sample 2x1", 3},
-    {"420", 64, 48, "-quality 90 -sample 2x2", 3},
-    {"440", 40, 40, "-quality 85 -sample 1x2", 3},
-    {"420_odd_17x9", 17, 9, "-sample 2x2", 3},
-    {"444_odd_17x9", 17, 9, "-sample 1x1", 3},
-    {"grey", 41, 23, "-grayscale", 1},
-    {"restart_every_row", 48, 40, "-sample 2x2 -restart 1", 3},
-    {"restart_every_3_mcus", 48, 40, "-sample 1x1 -restart 3B", 3},
-    {"quality_100", 32, 24, "-quality 100 -sample 1x1", 3},
-    {"quality_10", 33, 31, "-quality 10 -baseline -sample 2x2", 3},
+    { "444", 64, 48, "-quality 90 -sample 1x1", 3 },
+    { "422", 64, 48, "-quality 90 -sample 2x1", 3 },
+    { "420", 64, 48, "-quality 90 -sample 2x2", 3 },
+    { "440", 40, 40, "-quality 85 -sample 1x2", 3 },
+    { "420_odd_17x9", 17, 9, "-sample 2x2", 3 },
+    { "444_odd_17x9", 17, 9, "-sample 1x1", 3 },
+    { "grey", 41, 23, "-grayscale", 1 },
+    { "restart_every_row", 48, 40, "-sample 2x2 -restart 1", 3 },
+    { "restart_every_3_mcus", 48, 40, "-sample 1x1 -restart 3B", 3 },
+    { "quality_100", 32, 24, "-quality 100 -sample 1x1", 3 },
+    { "quality_10", 33, 31, "-quality 10 -baseline -sample 2x2", 3 },
 };
 
 } // namespace
@@ -117,11 +117,9 @@ TEST_F(JpegDecoderTest, CarrierCapacityFollowsTheChromaBlocks)
         const char* options;
         std::uint32_t carried;
     } cases[] = {
-        {640, 480, "-sample 2x2", 300}, // 2 x 40 x 30 chroma blocks / 8
-        {800, 600, "-sample 2x2", 475},
-        {100, 100, "-sample 1x1", 42},  // 2 x 13 x 13 / 8
-        {96, 72, "-sample 1x1", 27},
-        {64, 48, "-sample 2x1", 6},     // 2 x 4 x 6 / 8
+        { 640, 480, "-sample 2x2", 300 }, // 2 x 40 x 30 chroma blocks / 8
+        { 800, 600, "-sample 2x2", 475 }, { 100, 100, "-sample 1x1", 42 }, // 2 x 13 x 13 / 8
+        { 96, 72, "-sample 1x1", 27 }, { 64, 48, "-sample 2x1", 6 }, // 2 x 4 x 6 / 8
     };
     for (const auto& test : cases) {
         const std::string path = MakeCjpegFile(MakeTestPicture(test.width, test.height), test.options, "capacity");
@@ -142,12 +140,12 @@ TEST_F(JpegDecoderTest, LogShowsOneRoundPerParserPass)
     CJpegCodec codec;
     ASSERT_TRUE(codec.Decode(path).IsOk());
 
-    std::vector<std::string> expected = {LoadResString(104)};
+    std::vector<std::string> expected = { LoadResString(104) };
     for (int round = 0; round < 6; ++round) {
-        for (unsigned id : {105u, 107u, 108u, 109u, 106u})
+        for (unsigned id : { 105u, 107u, 108u, 109u, 106u })
             expected.push_back(LoadResString(id));
     }
-    for (unsigned id : {111u, 113u, 112u})
+    for (unsigned id : { 111u, 113u, 112u })
         expected.push_back(LoadResString(id));
     EXPECT_EQ(expected, lines);
 }
@@ -169,9 +167,9 @@ TEST_F(JpegDecoderTest, DqtSegmentWithTwoTablesFillsBoth)
     // Join the two DQT segments into one holding both tables.
     std::vector<std::uint8_t> joined(file.begin(), file.begin() + std::ptrdiff_t(segments[2].offset));
     const std::size_t length = segments[2].length + segments[3].length - 4;
-    joined.insert(joined.end(), {0xFF, 0xDB, std::uint8_t((length - 2) >> 8), std::uint8_t(length - 2)});
+    joined.insert(joined.end(), { 0xFF, 0xDB, std::uint8_t((length - 2) >> 8), std::uint8_t(length - 2) });
     joined.insert(joined.end(), file.begin() + std::ptrdiff_t(segments[2].offset + 4),
-                  file.begin() + std::ptrdiff_t(segments[2].offset + segments[2].length));
+        file.begin() + std::ptrdiff_t(segments[2].offset + segments[2].length));
     joined.insert(joined.end(), file.begin() + std::ptrdiff_t(segments[3].offset + 4), file.end());
 
     CJpegCodec separate, together;
@@ -216,7 +214,8 @@ void Patch(std::vector<std::uint8_t>& file, std::uint8_t marker, std::size_t off
 std::string CodeOf(const HuffmanSpecification& specification, std::uint8_t symbol)
 {
     JpegHuffmanTable table;
-    EXPECT_EQ(JpegStatus::Ok, BuildHuffmanTable(specification.bits.data(), specification.values, specification.count, table));
+    EXPECT_EQ(
+        JpegStatus::Ok, BuildHuffmanTable(specification.bits.data(), specification.values, specification.count, table));
     for (int i = 0; i < table.count; ++i) {
         if (table.symbols[std::size_t(i)] == symbol) {
             std::string bits;
@@ -248,77 +247,82 @@ void ReplaceEntropyData(std::vector<std::uint8_t>& file, std::vector<std::uint8_
 {
     file.resize(EntropyStart(file));
     file.insert(file.end(), data.begin(), data.end());
-    file.insert(file.end(), {0xFF, 0xD9});
+    file.insert(file.end(), { 0xFF, 0xD9 });
 }
 
 const FailureCase kFailureCases[] = {
-    {"empty file", "", [](auto& f) { f.clear(); }, JpegStatus::NoStartOfImage},
-    {"not a JPEG", "", [](auto& f) { f.assign(100, 0x42); }, JpegStatus::NoStartOfImage},
-    {"only SOI and EOI", "", [](auto& f) { f = {0xFF, 0xD8, 0xFF, 0xD9}; }, JpegStatus::NoScan},
-    {"progressive", "-progressive", nullptr, JpegStatus::Progressive},
-    {"arithmetic", "-arithmetic", nullptr, JpegStatus::ArithmeticCoding},
-    {"lossless", "", [](auto& f) { Patch(f, 0xC0, 1, 0xC3); }, JpegStatus::Lossless},
-    {"extended", "", [](auto& f) { Patch(f, 0xC0, 1, 0xC1); }, JpegStatus::ExtendedSequential},
-    {"12-bit samples", "", [](auto& f) { Patch(f, 0xC0, 4, 12); }, JpegStatus::BadSamplePrecision},
-    {"several scans", "-scans SCANS", nullptr, JpegStatus::SeveralScans},
-    {"four components", "", [](auto& f) { Patch(f, 0xC0, 9, 4); }, JpegStatus::TooManyComponents},
-    {"two components", "", [](auto& f) { Patch(f, 0xC0, 9, 2); }, JpegStatus::TwoComponents},
-    {"frame length wrong", "", [](auto& f) { Patch(f, 0xC0, 3, 20); }, JpegStatus::BadFrameHeader},
-    {"width 0", "", [](auto& f) { Patch(f, 0xC0, 7, 0), Patch(f, 0xC0, 8, 0); }, JpegStatus::EmptyFrame},
-    {"height 0 (DNL)", "", [](auto& f) { Patch(f, 0xC0, 5, 0), Patch(f, 0xC0, 6, 0); }, JpegStatus::HeightFromDnl},
-    {"sampling factor 0", "", [](auto& f) { Patch(f, 0xC0, 11, 0x01); }, JpegStatus::BadSamplingFactor},
-    {"sampling factor 5", "", [](auto& f) { Patch(f, 0xC0, 11, 0x51); }, JpegStatus::BadSamplingFactor},
-    {"uneven sampling", "-sample 2x2", [](auto& f) { Patch(f, 0xC0, 14, 0x31); }, JpegStatus::UnevenSampling},
-    {"quantization table id 4", "", [](auto& f) { Patch(f, 0xC0, 12, 4); }, JpegStatus::BadQuantizationTable},
-    {"undefined quantization table", "", [](auto& f) { Patch(f, 0xC0, 12, 2); }, JpegStatus::MissingQuantizationTable},
-    {"16-bit quantization table", "", [](auto& f) { Patch(f, 0xDB, 4, 0x10); }, JpegStatus::SixteenBitQuantization},
-    {"quantization id 5", "", [](auto& f) { Patch(f, 0xDB, 4, 0x05); }, JpegStatus::BadQuantizationTable},
-    {"Huffman table byte 0x24", "", [](auto& f) { Patch(f, 0xC4, 4, 0x24); }, JpegStatus::BadHuffmanTableClass},
-    {"Huffman counts overfill", "", [](auto& f) { Patch(f, 0xC4, 5, 3); }, JpegStatus::SegmentTooShort},
-    {"segment length 1", "", [](auto& f) { Patch(f, 0xDB, 2, 0), Patch(f, 0xDB, 3, 1); }, JpegStatus::SegmentTooShort},
-    {"segment past the end", "", [](auto& f) { f.resize(FindSegment(f, 0xC4) + 30); }, JpegStatus::SegmentPastEnd},
-    {"garbage between segments", "", [](auto& f) { Patch(f, 0xC4, 0, 0x00); }, JpegStatus::MissingMarker},
-    {"scan selector mismatch", "", [](auto& f) { Patch(f, 0xDA, 7, 9); }, JpegStatus::ScanComponentMismatch},
-    {"undefined Huffman table", "", [](auto& f) { Patch(f, 0xDA, 6, 0x22); }, JpegStatus::MissingHuffmanTable},
-    {"scan before frame", "", [](auto& f) { Patch(f, 0xC0, 1, 0xFE); }, JpegStatus::ScanBeforeFrame},
-    {"16-bit quantization from cjpeg", "-quality 10", nullptr, JpegStatus::SixteenBitQuantization},
-    {"restart segment length 5", "-restart 1",
-     [](auto& f) { Patch(f, 0xDD, 3, 5); }, JpegStatus::BadRestartInterval},
-    {"60 comments before the frame", "",
-     [](auto& f) {
-         for (int i = 0; i < 60; ++i)
-             f.insert(f.begin() + 2, {0xFF, 0xFE, 0x00, 0x03, 0x21});
-     },
-     JpegStatus::NoScan},
-    {"entropy data cut short", "", [](auto& f) { f.resize(EntropyStart(f) + (f.size() - EntropyStart(f)) / 2); },
-     JpegStatus::EntropyDataTruncated},
-    {"entropy data cut to nothing", "", [](auto& f) { f.resize(EntropyStart(f)); }, JpegStatus::EntropyDataTruncated},
-    {"marker inside entropy data", "",
-     [](auto& f) {
-         const std::size_t middle = EntropyStart(f) + (f.size() - EntropyStart(f)) / 2;
-         f[middle] = 0xFF, f[middle + 1] = 0xC4;
-     },
-     JpegStatus::EntropyDataInterrupted},
-    {"code in no table", "", [](auto& f) { ReplaceEntropyData(f, std::vector<std::uint8_t>(4000, 0xFF)); },
-     JpegStatus::EntropyDataInterrupted},
-    {"code in no table (stuffed)", "",
-     [](auto& f) {
-         std::vector<std::uint8_t> data;
-         for (int i = 0; i < 4000; ++i)
-             data.insert(data.end(), {0xFF, 0x00});
-         ReplaceEntropyData(f, data);
-     },
-     JpegStatus::BadHuffmanCode},
-    {"run past coefficient 63", "",
-     [](auto& f) {
-         // DC category 0, then AC symbol 0xF1 (run 15, size 1) five times:
-         // k walks from 1 past 63.
-         std::string bits = CodeOf(kDcLuminanceHuffman, 0x00);
-         for (int i = 0; i < 5; ++i)
-             bits += CodeOf(kAcLuminanceHuffman, 0xF1) + "1";
-         ReplaceEntropyData(f, PackBits(bits, 4000));
-     },
-     JpegStatus::BadCoefficientRun},
+    { "empty file", "", [](auto& f) { f.clear(); }, JpegStatus::NoStartOfImage },
+    { "not a JPEG", "", [](auto& f) { f.assign(100, 0x42); }, JpegStatus::NoStartOfImage },
+    { "only SOI and EOI", "",
+        [](auto& f) {
+            f = { 0xFF, 0xD8, 0xFF, 0xD9 };
+        },
+        JpegStatus::NoScan },
+    { "progressive", "-progressive", nullptr, JpegStatus::Progressive },
+    { "arithmetic", "-arithmetic", nullptr, JpegStatus::ArithmeticCoding },
+    { "lossless", "", [](auto& f) { Patch(f, 0xC0, 1, 0xC3); }, JpegStatus::Lossless },
+    { "extended", "", [](auto& f) { Patch(f, 0xC0, 1, 0xC1); }, JpegStatus::ExtendedSequential },
+    { "12-bit samples", "", [](auto& f) { Patch(f, 0xC0, 4, 12); }, JpegStatus::BadSamplePrecision },
+    { "several scans", "-scans SCANS", nullptr, JpegStatus::SeveralScans },
+    { "four components", "", [](auto& f) { Patch(f, 0xC0, 9, 4); }, JpegStatus::TooManyComponents },
+    { "two components", "", [](auto& f) { Patch(f, 0xC0, 9, 2); }, JpegStatus::TwoComponents },
+    { "frame length wrong", "", [](auto& f) { Patch(f, 0xC0, 3, 20); }, JpegStatus::BadFrameHeader },
+    { "width 0", "", [](auto& f) { Patch(f, 0xC0, 7, 0), Patch(f, 0xC0, 8, 0); }, JpegStatus::EmptyFrame },
+    { "height 0 (DNL)", "", [](auto& f) { Patch(f, 0xC0, 5, 0), Patch(f, 0xC0, 6, 0); }, JpegStatus::HeightFromDnl },
+    { "sampling factor 0", "", [](auto& f) { Patch(f, 0xC0, 11, 0x01); }, JpegStatus::BadSamplingFactor },
+    { "sampling factor 5", "", [](auto& f) { Patch(f, 0xC0, 11, 0x51); }, JpegStatus::BadSamplingFactor },
+    { "uneven sampling", "-sample 2x2", [](auto& f) { Patch(f, 0xC0, 14, 0x31); }, JpegStatus::UnevenSampling },
+    { "quantization table id 4", "", [](auto& f) { Patch(f, 0xC0, 12, 4); }, JpegStatus::BadQuantizationTable },
+    { "undefined quantization table", "", [](auto& f) { Patch(f, 0xC0, 12, 2); },
+        JpegStatus::MissingQuantizationTable },
+    { "16-bit quantization table", "", [](auto& f) { Patch(f, 0xDB, 4, 0x10); }, JpegStatus::SixteenBitQuantization },
+    { "quantization id 5", "", [](auto& f) { Patch(f, 0xDB, 4, 0x05); }, JpegStatus::BadQuantizationTable },
+    { "Huffman table byte 0x24", "", [](auto& f) { Patch(f, 0xC4, 4, 0x24); }, JpegStatus::BadHuffmanTableClass },
+    { "Huffman counts overfill", "", [](auto& f) { Patch(f, 0xC4, 5, 3); }, JpegStatus::SegmentTooShort },
+    { "segment length 1", "", [](auto& f) { Patch(f, 0xDB, 2, 0), Patch(f, 0xDB, 3, 1); },
+        JpegStatus::SegmentTooShort },
+    { "segment past the end", "", [](auto& f) { f.resize(FindSegment(f, 0xC4) + 30); }, JpegStatus::SegmentPastEnd },
+    { "garbage between segments", "", [](auto& f) { Patch(f, 0xC4, 0, 0x00); }, JpegStatus::MissingMarker },
+    { "scan selector mismatch", "", [](auto& f) { Patch(f, 0xDA, 7, 9); }, JpegStatus::ScanComponentMismatch },
+    { "undefined Huffman table", "", [](auto& f) { Patch(f, 0xDA, 6, 0x22); }, JpegStatus::MissingHuffmanTable },
+    { "scan before frame", "", [](auto& f) { Patch(f, 0xC0, 1, 0xFE); }, JpegStatus::ScanBeforeFrame },
+    { "16-bit quantization from cjpeg", "-quality 10", nullptr, JpegStatus::SixteenBitQuantization },
+    { "restart segment length 5", "-restart 1", [](auto& f) { Patch(f, 0xDD, 3, 5); }, JpegStatus::BadRestartInterval },
+    { "60 comments before the frame", "",
+        [](auto& f) {
+            for (int i = 0; i < 60; ++i)
+                f.insert(f.begin() + 2, { 0xFF, 0xFE, 0x00, 0x03, 0x21 });
+        },
+        JpegStatus::NoScan },
+    { "entropy data cut short", "", [](auto& f) { f.resize(EntropyStart(f) + (f.size() - EntropyStart(f)) / 2); },
+        JpegStatus::EntropyDataTruncated },
+    { "entropy data cut to nothing", "", [](auto& f) { f.resize(EntropyStart(f)); }, JpegStatus::EntropyDataTruncated },
+    { "marker inside entropy data", "",
+        [](auto& f) {
+            const std::size_t middle = EntropyStart(f) + (f.size() - EntropyStart(f)) / 2;
+            f[middle] = 0xFF, f[middle + 1] = 0xC4;
+        },
+        JpegStatus::EntropyDataInterrupted },
+    { "code in no table", "", [](auto& f) { ReplaceEntropyData(f, std::vector<std::uint8_t>(4000, 0xFF)); },
+        JpegStatus::EntropyDataInterrupted },
+    { "code in no table (stuffed)", "",
+        [](auto& f) {
+            std::vector<std::uint8_t> data;
+            for (int i = 0; i < 4000; ++i)
+                data.insert(data.end(), { 0xFF, 0x00 });
+            ReplaceEntropyData(f, data);
+        },
+        JpegStatus::BadHuffmanCode },
+    { "run past coefficient 63", "",
+        [](auto& f) {
+            // DC category 0, then AC symbol 0xF1 (run 15, size 1) five times:
+            // k walks from 1 past 63.
+            std::string bits = CodeOf(kDcLuminanceHuffman, 0x00);
+            for (int i = 0; i < 5; ++i)
+                bits += CodeOf(kAcLuminanceHuffman, 0xF1) + "1";
+            ReplaceEntropyData(f, PackBits(bits, 4000));
+        },
+        JpegStatus::BadCoefficientRun },
 };
 
 } // namespace
@@ -326,7 +330,7 @@ const FailureCase kFailureCases[] = {
 TEST_F(JpegDecoderTest, MalformedAndUnsupportedFilesFailCleanly)
 {
     const std::string scanScript = m_scratch.Path("scans.txt");
-    WriteBytes(scanScript, {'0', ';', '\n', '1', ';', '\n', '2', ';', '\n'});
+    WriteBytes(scanScript, { '0', ';', '\n', '1', ';', '\n', '2', ';', '\n' });
     for (const FailureCase& test : kFailureCases) {
         SCOPED_TRACE(test.name);
         std::string options = test.options;
@@ -361,8 +365,8 @@ TEST_F(JpegDecoderTest, RandomDamageNeverBreaksTheDecoder)
 {
     // Flipped bits and cut files either decode to a full picture or fail
     // with a reason; the sanitizer build checks that no buffer is overrun.
-    const std::vector<std::uint8_t> original =
-        ReadBytes(MakeCjpegFile(MakeTestPicture(40, 24, 4), "-sample 2x2 -restart 2B", "damage"));
+    const std::vector<std::uint8_t> original
+        = ReadBytes(MakeCjpegFile(MakeTestPicture(40, 24, 4), "-sample 2x2 -restart 2B", "damage"));
     std::mt19937 random(17);
     int decoded = 0, failed = 0;
     for (int trial = 0; trial < 400; ++trial) {

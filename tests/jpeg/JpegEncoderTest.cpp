@@ -22,8 +22,8 @@ protected:
     std::vector<std::uint8_t> Encode(const RgbPicture& picture, CJpegCodec& codec)
     {
         std::vector<std::uint8_t> file;
-        const JpegResult result =
-            codec.EncodeToMemory(picture.width, picture.height, ToTopDownBgr(picture).data(), file);
+        const JpegResult result
+            = codec.EncodeToMemory(picture.width, picture.height, ToTopDownBgr(picture).data(), file);
         EXPECT_TRUE(result.IsOk()) << result.Reason();
         return file;
     }
@@ -38,13 +38,13 @@ protected:
 
 std::vector<std::uint8_t> Bytes(const std::vector<std::uint8_t>& file, std::size_t offset, std::size_t length)
 {
-    return std::vector<std::uint8_t>(file.begin() + std::ptrdiff_t(offset),
-                                     file.begin() + std::ptrdiff_t(offset + length));
+    return std::vector<std::uint8_t>(
+        file.begin() + std::ptrdiff_t(offset), file.begin() + std::ptrdiff_t(offset + length));
 }
 
 // The quantization tables (by id) and Huffman tables (by table byte) of a file.
 void CollectTables(const std::vector<std::uint8_t>& file, std::map<int, std::vector<std::uint8_t>>& quantization,
-                   std::map<int, std::vector<std::uint8_t>>& huffman)
+    std::map<int, std::vector<std::uint8_t>>& huffman)
 {
     for (const SegmentInfo& segment : ListSegments(file)) {
         std::size_t offset = segment.offset + 4;
@@ -79,8 +79,8 @@ TEST_F(JpegEncoderTest, OneColourPictureHasTheExactLayout)
 {
     const std::vector<std::uint8_t> file = Encode(MakeUniformPicture(8, 8, 200, 30, 90));
     const std::vector<SegmentInfo> segments = ListSegments(file);
-    const std::vector<std::tuple<int, std::size_t, std::size_t>> expected = {
-        {0xD8, 0, 2}, {0xDB, 2, 69}, {0xDB, 71, 69}, {0xC4, 140, 420}, {0xC0, 560, 19}, {0xDA, 579, 14}};
+    const std::vector<std::tuple<int, std::size_t, std::size_t>> expected = { { 0xD8, 0, 2 }, { 0xDB, 2, 69 },
+        { 0xDB, 71, 69 }, { 0xC4, 140, 420 }, { 0xC0, 560, 19 }, { 0xDA, 579, 14 } };
     ASSERT_EQ(expected.size(), segments.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(std::get<0>(expected[i]), segments[i].marker);
@@ -89,12 +89,12 @@ TEST_F(JpegEncoderTest, OneColourPictureHasTheExactLayout)
     }
     EXPECT_EQ(0x00, file[6]);
     EXPECT_EQ(0x01, file[75]);
-    EXPECT_EQ((std::vector<std::uint8_t>{0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x08, 0x00, 0x08, 0x03, 0x01, 0x11,
-                                         0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01}),
-              Bytes(file, 560, 19));
-    EXPECT_EQ((std::vector<std::uint8_t>{0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00,
-                                         0x3F, 0x00}),
-              Bytes(file, 579, 14));
+    EXPECT_EQ((std::vector<std::uint8_t> { 0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x08, 0x00, 0x08, 0x03, 0x01, 0x11, 0x00,
+                  0x02, 0x11, 0x01, 0x03, 0x11, 0x01 }),
+        Bytes(file, 560, 19));
+    EXPECT_EQ((std::vector<std::uint8_t> {
+                  0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00 }),
+        Bytes(file, 579, 14));
     // One MCU of three blocks, zero padding, EOI.
     std::vector<ParsedBlock> blocks;
     ASSERT_TRUE(ParseOwnScan(file, blocks));
@@ -102,7 +102,7 @@ TEST_F(JpegEncoderTest, OneColourPictureHasTheExactLayout)
 
     // A 17 x 9 picture: SOF0 carries the true size, the scan 3 x 2 MCUs.
     const std::vector<std::uint8_t> odd = Encode(MakeTestPicture(17, 9));
-    EXPECT_EQ((std::vector<std::uint8_t>{0x00, 0x09, 0x00, 0x11}), Bytes(odd, 565, 4));
+    EXPECT_EQ((std::vector<std::uint8_t> { 0x00, 0x09, 0x00, 0x11 }), Bytes(odd, 565, 4));
     ASSERT_TRUE(ParseOwnScan(odd, blocks));
     EXPECT_EQ(18u, blocks.size());
 }
@@ -137,8 +137,8 @@ TEST_F(JpegEncoderTest, DjpegReadsOurFilesAsWeDo)
 {
     if (!HaveLibjpegTools())
         GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) are not installed";
-    const RgbPicture pictures[] = {MakeUniformPicture(8, 8, 10, 250, 128), MakeTestPicture(17, 9, 2),
-                                   MakeTestPicture(64, 48, 5), MakeTestPicture(333, 211, 6)};
+    const RgbPicture pictures[] = { MakeUniformPicture(8, 8, 10, 250, 128), MakeTestPicture(17, 9, 2),
+        MakeTestPicture(64, 48, 5), MakeTestPicture(333, 211, 6) };
     for (const RgbPicture& picture : pictures) {
         SCOPED_TRACE(std::to_string(picture.width) + "x" + std::to_string(picture.height));
         const std::string path = m_scratch.Path("ours.jpg");
@@ -159,7 +159,7 @@ TEST_F(JpegEncoderTest, DjpegReadsOurFilesAsWeDo)
         const PixelDifference difference = ComparePixels(decoder.GetImage(), picture.width, picture.height, theirs);
         const PixelDifference loss = ComparePixels(decoder.GetImage(), picture.width, picture.height, picture);
         std::printf("[ ours     ] %3dx%-3d vs djpeg mean %.3f max %d; vs source mean %.2f\n", picture.width,
-                    picture.height, difference.mean, difference.max, loss.mean);
+            picture.height, difference.mean, difference.max, loss.mean);
         EXPECT_LE(difference.mean, 1.5);
         EXPECT_LE(difference.max, 4);
         EXPECT_LE(loss.mean, 10.0); // a gross error (say, swapped channels) is far above
@@ -186,13 +186,13 @@ TEST_F(JpegEncoderTest, MidGreyCarriesOnlyTheCarrierBits)
         const ParsedBlock& block = blocks[i];
         EXPECT_EQ(0, block.coefficients[0]);
         if (i % 3 == 0) {
-            EXPECT_EQ(std::vector<int>{0x00}, block.acSymbols);
+            EXPECT_EQ(std::vector<int> { 0x00 }, block.acSymbols);
             continue;
         }
         const std::size_t bit = i / 3 * 2 + (i % 3 - 1);
         const int expected = (pattern[bit / 8] >> (7 - bit % 8)) & 1;
         EXPECT_EQ(expected, block.coefficients[kCarrierZigzagIndex]) << "block " << i;
-        const std::vector<int> symbols = expected ? std::vector<int>{0x81, 0x00} : std::vector<int>{0x00};
+        const std::vector<int> symbols = expected ? std::vector<int> { 0x81, 0x00 } : std::vector<int> { 0x00 };
         EXPECT_EQ(symbols, block.acSymbols) << "block " << i;
     }
     CJpegCodec reader;
@@ -299,17 +299,17 @@ TEST_F(JpegEncoderTest, LogOfEncodingAndOfDecodingOurFile)
             }
         });
         file = Encode(MakeTestPicture(16, 8));
-        EXPECT_EQ((std::vector<unsigned>{114, 115, 116, 117, 107, 118, 119, 120, 121, 122, 123, 124}), ids);
+        EXPECT_EQ((std::vector<unsigned> { 114, 115, 116, 117, 107, 118, 119, 120, 121, 122, 123, 124 }), ids);
         EXPECT_NE(std::string::npos, text.find("Convert RGB color model to YUV model.Level shifting.\r\n"));
 
         ids.clear();
         CJpegCodec codec;
         ASSERT_TRUE(codec.DecodeMemory(file).IsOk());
     }
-    std::vector<unsigned> expected = {104};
+    std::vector<unsigned> expected = { 104 };
     for (int round = 0; round < 3; ++round)
-        expected.insert(expected.end(), {105, 107, 108, 109, 106});
-    expected.insert(expected.end(), {111, 113, 112});
+        expected.insert(expected.end(), { 105, 107, 108, 109, 106 });
+    expected.insert(expected.end(), { 111, 113, 112 });
     EXPECT_EQ(expected, ids);
 }
 
@@ -318,8 +318,8 @@ TEST_F(JpegEncoderTest, RefusesImpossibleSizesAndReportsWriteFailures)
     const std::vector<std::uint8_t> pixels(4 * 3 * 70000, 0);
     CJpegCodec codec;
     std::vector<std::uint8_t> file;
-    for (auto [width, height] : {std::pair{0, 8}, std::pair{8, 0}, std::pair{-5, 8}, std::pair{65536, 1},
-                                 std::pair{1, 65536}}) {
+    for (auto [width, height] : { std::pair { 0, 8 }, std::pair { 8, 0 }, std::pair { -5, 8 }, std::pair { 65536, 1 },
+             std::pair { 1, 65536 } }) {
         const JpegResult result = codec.EncodeToMemory(width, height, pixels.data(), file);
         EXPECT_EQ(JpegStatus::BadEncodeSize, result.status) << width << "x" << height;
     }

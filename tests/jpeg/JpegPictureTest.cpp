@@ -69,8 +69,8 @@ TEST_F(JpegPictureTest, DataSpaceBeforeAndAfterASave)
 {
     // A 4:2:0 camera-like picture carries 2 bits per 16 x 16 pixels: 300
     // bytes, 272 of message; saved by us (4:4:4) it carries 1200 and 1168.
-    const std::unique_ptr<CCarrierPicture> camera =
-        LoadPicture(MakeCjpegFile(MakeTestPicture(640, 480), "-sample 2x2", "camera"));
+    const std::unique_ptr<CCarrierPicture> camera
+        = LoadPicture(MakeCjpegFile(MakeTestPicture(640, 480), "-sample 2x2", "camera"));
     EXPECT_EQ(272u, camera->GetDataSpace());
     EXPECT_EQ(300u, static_cast<CJpegPicture&>(*camera).GetCarrierCapacity());
 
@@ -80,9 +80,10 @@ TEST_F(JpegPictureTest, DataSpaceBeforeAndAfterASave)
     EXPECT_EQ(272u, camera->GetDataSpace()); // until the saved file is loaded
 
     const std::string reportTemplate = m_scratch.Path("ltemplateJPG.htm");
-    WriteBytes(reportTemplate, {'%', 'I', 'M', 'G', 'W', 'I', 'D', 'T', 'H', '%', '|', '%', 'I', 'M', 'G', 'H', 'E',
-                                'I', 'G', 'H', 'T', '%', '|', '%', 'D', 'A', 'T', 'A', 'S', 'P', 'A', 'C', 'E', '%',
-                                '|', '%', 'S', 'E', 'C', 'R', 'E', 'T', 'J', 'P', 'G', '%'});
+    WriteBytes(reportTemplate,
+        { '%', 'I', 'M', 'G', 'W', 'I', 'D', 'T', 'H', '%', '|', '%', 'I', 'M', 'G', 'H', 'E', 'I', 'G', 'H', 'T', '%',
+            '|', '%', 'D', 'A', 'T', 'A', 'S', 'P', 'A', 'C', 'E', '%', '|', '%', 'S', 'E', 'C', 'R', 'E', 'T', 'J',
+            'P', 'G', '%' });
     CJpegPicture reloaded;
     reloaded.SetReportTemplate(reportTemplate);
     ASSERT_EQ(kPictureOk, reloaded.Load(saved));
@@ -99,8 +100,8 @@ TEST_F(JpegPictureTest, MessagesRoundTripThroughASavedFile)
     // 160 x 120 written by us: 300 MCUs, 600 bits, 75 bytes, data space 48.
     const std::string base = m_scratch.Path("base.jpg");
     {
-        const std::unique_ptr<CCarrierPicture> first =
-            LoadPicture(MakeCjpegFile(MakeTestPicture(160, 120, 7), "-sample 1x1", "source"));
+        const std::unique_ptr<CCarrierPicture> first
+            = LoadPicture(MakeCjpegFile(MakeTestPicture(160, 120, 7), "-sample 1x1", "source"));
         ASSERT_EQ(kPictureOk, first->Save(base));
     }
     const std::unique_ptr<CCarrierPicture> carrier = LoadPicture(base);
@@ -108,7 +109,7 @@ TEST_F(JpegPictureTest, MessagesRoundTripThroughASavedFile)
     EXPECT_EQ(0, carrier->HasSecretData());
     EXPECT_NE(std::string::npos, carrier->GetReportPage().find("Normal JPEG"));
 
-    for (std::size_t length : {0u, 15u, 16u, 47u}) {
+    for (std::size_t length : { 0u, 15u, 16u, 47u }) {
         SCOPED_TRACE(length);
         std::string text;
         for (std::size_t i = 0; i < length; ++i)
@@ -155,9 +156,9 @@ TEST_F(JpegPictureTest, FailedLoadsLeaveNoPicture)
         int code;
         const char* reason;
     } cases[] = {
-        {m_scratch.Path("absent.jpg"), kPictureCannotCreate, "No such file"},
-        {MakeCjpegFile(MakeTestPicture(32, 32), "-progressive", "progressive"), kPictureNotSupported,
-         "Progressive JPEG is not supported."},
+        { m_scratch.Path("absent.jpg"), kPictureCannotCreate, "No such file" },
+        { MakeCjpegFile(MakeTestPicture(32, 32), "-progressive", "progressive"), kPictureNotSupported,
+            "Progressive JPEG is not supported." },
     };
     for (const auto& test : cases) {
         CJpegPicture picture;
@@ -180,8 +181,8 @@ TEST_F(JpegPictureTest, FailedLoadsLeaveNoPicture)
 
 TEST_F(JpegPictureTest, GreyPictureCarriesNothing)
 {
-    const std::unique_ptr<CCarrierPicture> picture =
-        LoadPicture(MakeCjpegFile(MakeTestPicture(64, 64), "-grayscale", "grey"));
+    const std::unique_ptr<CCarrierPicture> picture
+        = LoadPicture(MakeCjpegFile(MakeTestPicture(64, 64), "-grayscale", "grey"));
     EXPECT_EQ(0u, static_cast<CJpegPicture&>(*picture).GetCarrierCapacity());
     EXPECT_EQ(0u, picture->GetDataSpace());
     EXPECT_EQ(0, picture->HasSecretData());
@@ -190,9 +191,9 @@ TEST_F(JpegPictureTest, GreyPictureCarriesNothing)
 
 TEST_F(JpegPictureTest, HeaderOperationsTouchOnlyTheirBytes)
 {
-    const std::unique_ptr<CCarrierPicture> picture =
-        LoadPicture(MakeCjpegFile(MakeTestPicture(8, 8), "-sample 1x1", "tiny"));
-    const std::uint8_t digest[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const std::unique_ptr<CCarrierPicture> picture
+        = LoadPicture(MakeCjpegFile(MakeTestPicture(8, 8), "-sample 1x1", "tiny"));
+    const std::uint8_t digest[10] = { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
     picture->MarkSecret();
     picture->SetPasswordDigest(digest);
     std::uint8_t copy[10] = {};

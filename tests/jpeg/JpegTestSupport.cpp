@@ -14,10 +14,7 @@
 
 namespace {
 
-std::uint8_t ClampByte(double value)
-{
-    return std::uint8_t(value < 0 ? 0 : value > 255 ? 255 : value);
-}
+std::uint8_t ClampByte(double value) { return std::uint8_t(value < 0 ? 0 : value > 255 ? 255 : value); }
 
 } // namespace
 
@@ -48,7 +45,7 @@ RgbPicture MakeUniformPicture(int width, int height, std::uint8_t red, std::uint
     picture.width = width;
     picture.height = height;
     for (int i = 0; i < width * height; ++i)
-        picture.samples.insert(picture.samples.end(), {red, green, blue});
+        picture.samples.insert(picture.samples.end(), { red, green, blue });
     return picture;
 }
 
@@ -58,8 +55,8 @@ std::vector<std::uint8_t> ToTopDownBgr(const RgbPicture& picture)
     std::vector<std::uint8_t> pixels(rowBytes * std::size_t(picture.height), 0);
     for (int y = 0; y < picture.height; ++y) {
         for (int x = 0; x < picture.width; ++x) {
-            const std::uint8_t* source =
-                &picture.samples[(std::size_t(y) * std::size_t(picture.width) + std::size_t(x)) * 3];
+            const std::uint8_t* source
+                = &picture.samples[(std::size_t(y) * std::size_t(picture.width) + std::size_t(x)) * 3];
             std::uint8_t* target = &pixels[std::size_t(y) * rowBytes + std::size_t(x) * 3];
             target[0] = source[2];
             target[1] = source[1];
@@ -121,13 +118,10 @@ int RunCommand(const std::string& command, std::string* standardError)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool HaveLibjpegTools()
-{
-    return RunCommand("command -v cjpeg >/dev/null && command -v djpeg >/dev/null") == 0;
-}
+bool HaveLibjpegTools() { return RunCommand("command -v cjpeg >/dev/null && command -v djpeg >/dev/null") == 0; }
 
-PixelDifference ComparePixels(std::span<const std::uint8_t> bottomUpBgr, int width, int height,
-                              const RgbPicture& reference)
+PixelDifference ComparePixels(
+    std::span<const std::uint8_t> bottomUpBgr, int width, int height, const RgbPicture& reference)
 {
     PixelDifference difference;
     const std::size_t rowBytes = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
@@ -138,7 +132,8 @@ PixelDifference ComparePixels(std::span<const std::uint8_t> bottomUpBgr, int wid
             for (int c = 0; c < 3; ++c) {
                 const int ours = row[3 * x + (2 - c)];
                 const std::size_t index = std::size_t(y) * std::size_t(width) + std::size_t(x);
-                const int theirs = reference.channels == 1 ? reference.samples[index] : reference.samples[index * 3 + std::size_t(c)];
+                const int theirs = reference.channels == 1 ? reference.samples[index]
+                                                           : reference.samples[index * 3 + std::size_t(c)];
                 const int delta = std::abs(ours - theirs);
                 total += delta;
                 difference.max = std::max(difference.max, delta);
@@ -270,11 +265,11 @@ bool ParseOwnScan(const std::vector<std::uint8_t>& file, std::vector<ParsedBlock
             width = std::size_t((file[segment.offset + 7] << 8) | file[segment.offset + 8]);
         }
     }
-    const SlowHuffman dc[2] = {MakeSlowHuffman(kDcLuminanceHuffman.bits.data(), kDcLuminanceHuffman.values),
-                               MakeSlowHuffman(kDcChrominanceHuffman.bits.data(), kDcChrominanceHuffman.values)};
-    const SlowHuffman ac[2] = {MakeSlowHuffman(kAcLuminanceHuffman.bits.data(), kAcLuminanceHuffman.values),
-                               MakeSlowHuffman(kAcChrominanceHuffman.bits.data(), kAcChrominanceHuffman.values)};
-    SlowBits bits{file, segments.back().offset + segments.back().length};
+    const SlowHuffman dc[2] = { MakeSlowHuffman(kDcLuminanceHuffman.bits.data(), kDcLuminanceHuffman.values),
+        MakeSlowHuffman(kDcChrominanceHuffman.bits.data(), kDcChrominanceHuffman.values) };
+    const SlowHuffman ac[2] = { MakeSlowHuffman(kAcLuminanceHuffman.bits.data(), kAcLuminanceHuffman.values),
+        MakeSlowHuffman(kAcChrominanceHuffman.bits.data(), kAcChrominanceHuffman.values) };
+    SlowBits bits { file, segments.back().offset + segments.back().length };
     const std::size_t mcus = (width + 7) / 8 * ((height + 7) / 8);
     blocks.clear();
     for (std::size_t mcu = 0; mcu < mcus * 3; ++mcu) {

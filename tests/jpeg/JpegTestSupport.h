@@ -38,8 +38,8 @@ struct PixelDifference {
     double mean = 0;
     int max = 0;
 };
-PixelDifference ComparePixels(std::span<const std::uint8_t> bottomUpBgr, int width, int height,
-                              const RgbPicture& reference);
+PixelDifference ComparePixels(
+    std::span<const std::uint8_t> bottomUpBgr, int width, int height, const RgbPicture& reference);
 
 // A scratch folder removed when the object goes away.
 class CScratchFolder {

@@ -2,9 +2,9 @@
 // slow references written straight from the formulas: bit for bit on many
 // random inputs.
 
+#include "JpegTransform.h"
 #include "JpegHuffman.h"
 #include "JpegTables.h"
-#include "JpegTransform.h"
 
 #include <gtest/gtest.h>
 
@@ -146,8 +146,8 @@ TEST(JpegTransformTest, InverseDctMatchesReferenceBitForBit)
         const int kind = trial % 4;
         for (int n = 0; n < 64; ++n) {
             quantization[n] = std::uint16_t(kind == 2 ? 1 + random() % 255 : 1 + random() % 40);
-            const bool present = kind == 0 || (kind == 1 && random() % 6 == 0) || (kind == 2 && random() % 3 == 0) ||
-                                 (kind == 3 && n == 0);
+            const bool present = kind == 0 || (kind == 1 && random() % 6 == 0) || (kind == 2 && random() % 3 == 0)
+                || (kind == 3 && n == 0);
             if (present)
                 coefficients[n] = std::int16_t(kind == 2 ? int(random() % 65536) - 32768 : int(random() % 301) - 150);
         }
@@ -172,7 +172,7 @@ TEST(JpegTransformTest, InverseDctOfSmallDcValues)
     std::uint16_t quantization[64];
     std::fill(std::begin(quantization), std::end(quantization), std::uint16_t(1));
     std::uint8_t samples[64];
-    for (auto [dc, sample] : {std::pair{8, 128}, std::pair{16, 129}, std::pair{-16, 127}}) {
+    for (auto [dc, sample] : { std::pair { 8, 128 }, std::pair { 16, 129 }, std::pair { -16, 127 } }) {
         coefficients[0] = std::int16_t(dc);
         InverseDct(coefficients, quantization, 1, 1, samples, 8);
         for (std::uint8_t value : samples)
@@ -197,7 +197,7 @@ TEST(JpegTransformTest, ForwardDctMatchesReferenceBitForBit)
         const std::uint8_t* table = trial % 2 ? kChrominanceQuantization.data() : kLuminanceQuantization.data();
         std::uint8_t ones[64];
         std::fill(std::begin(ones), std::end(ones), std::uint8_t(1));
-        for (const std::uint8_t* quantization : {table, static_cast<const std::uint8_t*>(ones)}) {
+        for (const std::uint8_t* quantization : { table, static_cast<const std::uint8_t*>(ones) }) {
             std::int16_t expected[64], actual[64];
             ReferenceForwardDct(samples, quantization, expected);
             ForwardDctQuantize(samples, 8, MakeForwardQuantizer(quantization), actual);
@@ -228,7 +228,8 @@ TEST(JpegTransformTest, ColourConversionsMatchReferenceBitForBit)
         }
         ConvertYCbCrToBgr(y.data(), cb.data(), cr.data(), width, bgr.data());
         for (int x = 0; x < width; ++x) {
-            const float luma = y[std::size_t(x)], blue = float(cb[std::size_t(x)] - 128), red = float(cr[std::size_t(x)] - 128);
+            const float luma = y[std::size_t(x)], blue = float(cb[std::size_t(x)] - 128),
+                        red = float(cr[std::size_t(x)] - 128);
             ASSERT_EQ(ClampTruncateFloat(luma + 1.402f * red), bgr[3 * std::size_t(x) + 2]);
             ASSERT_EQ(ClampTruncateFloat(luma - 0.34414f * blue - 0.71414f * red), bgr[3 * std::size_t(x) + 1]);
             ASSERT_EQ(ClampTruncateFloat(luma + 1.772f * blue), bgr[3 * std::size_t(x)]);
@@ -331,9 +332,9 @@ TEST(JpegTransformTest, OverfullHuffmanTablesAreRefused)
     JpegHuffmanTable table;
     const std::uint8_t symbols[256] = {};
     // Three codes of length 1, and two of length 1 (the second would be all ones).
-    const std::uint8_t threeOfOne[16] = {3};
-    const std::uint8_t twoOfOne[16] = {2};
-    const std::uint8_t fullSixteen[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255};
+    const std::uint8_t threeOfOne[16] = { 3 };
+    const std::uint8_t twoOfOne[16] = { 2 };
+    const std::uint8_t fullSixteen[16] = { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255 };
     EXPECT_EQ(JpegStatus::BadHuffmanTable, BuildHuffmanTable(threeOfOne, symbols, 3, table));
     EXPECT_EQ(JpegStatus::BadHuffmanTable, BuildHuffmanTable(twoOfOne, symbols, 2, table));
     EXPECT_EQ(JpegStatus::Ok, BuildHuffmanTable(fullSixteen, symbols, 255, table));
