@@ -13,7 +13,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <new>
 #include <system_error>
 #include <thread>
 
@@ -175,10 +174,71 @@ void EncodeBlock(
 // helpers; small pictures are not worth a thread.
 constexpr std::size_t kRowsPerHelper = 32;
 constexpr std::size_t kMaxHelpers = 3;
+// Rows of coefficients that may wait for Huffman coding, per thread.
+constexpr std::size_t kWindowRowsPerThread = 8;
+
+// Hands out rows of blocks to the threads that transform them, in order, and
+// keeps them at most `window` rows ahead of Huffman coding: row r lives in
+// slot r % window, which row r - window must have left (been coded) first.
+class CRowSchedule {
+public:
+    CRowSchedule(std::size_t rows, std::size_t window)
+        : m_rows(rows)
+        , m_window(window == 0 ? 1 : window)
+        , m_slots(new std::atomic<std::size_t>[m_window])
+    {
+    }
+
+    std::size_t Window() const { return m_window; }
+    std::size_t Coded() const { return m_coded.load(std::memory_order_acquire); }
+    bool AllClaimed() const { return m_next.load(std::memory_order_acquire) >= m_rows; }
+
+    // Takes the next row if there is one and its slot is free.
+    bool TryClaim(std::size_t& row)
+    {
+        std::size_t next = m_next.load(std::memory_order_acquire);
+        while (next < m_rows && next < Coded() + m_window) {
+            if (m_next.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel)) {
+                row = next;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void MarkTransformed(std::size_t row)
+    {
+        std::atomic<std::size_t>& slot = m_slots[row % m_window];
+        slot.store(row + 1, std::memory_order_release);
+        slot.notify_all();
+    }
+    std::size_t SlotState(std::size_t row) const { return m_slots[row % m_window].load(std::memory_order_acquire); }
+    bool IsTransformed(std::size_t row) const { return SlotState(row) == row + 1; }
+    // Waits until the slot of `row` changes from `seen`.
+    void WaitForSlot(std::size_t row, std::size_t seen) const
+    {
+        m_slots[row % m_window].wait(seen, std::memory_order_acquire);
+    }
+
+    void MarkCoded(std::size_t row)
+    {
+        m_coded.store(row + 1, std::memory_order_release);
+        m_coded.notify_all();
+    }
+    // Waits until more rows than `seen` have been coded.
+    void WaitForCoded(std::size_t seen) const { m_coded.wait(seen, std::memory_order_acquire); }
+
+private:
+    std::size_t m_rows;
+    std::size_t m_window;
+    std::unique_ptr<std::atomic<std::size_t>[]> m_slots; // row + 1 once transformed
+    std::atomic<std::size_t> m_next = 0;
+    std::atomic<std::size_t> m_coded = 0;
+};
 
 // The stages before entropy coding, for one row of blocks: colour conversion
-// into 8 rows of samples per component (0 beyond the picture, which is
-// mid-grey after the level shift), level shift to signed samples, then the
+// into 8 rows of samples per component, level shift to signed samples (0
+// beyond the picture, which is mid-grey), then the
 // forward DCT with quantization of each block (Y, Cb, Cr, left to right).
 // The row's coefficients are written in natural order, DC not yet a
 // difference. Rows are independent, so any thread can take any row.
@@ -201,7 +261,7 @@ public:
     void TransformRow(std::size_t blockRow, std::vector<std::uint8_t>& stripe, std::int16_t* coefficients) const
     {
         const std::size_t planeBytes = m_paddedWidth * 8;
-        stripe.assign(3 * planeBytes, 0);
+        stripe.resize(3 * planeBytes);
         std::uint8_t* planes[3] = { stripe.data(), stripe.data() + planeBytes, stripe.data() + 2 * planeBytes };
         const std::size_t lines = std::min<std::size_t>(8, m_height - 8 * blockRow);
         for (std::size_t line = 0; line < lines; ++line) {
@@ -210,10 +270,23 @@ public:
                 planes[1] + offset, planes[2] + offset);
         }
         for (std::uint8_t* plane : planes) {
-            for (std::size_t line = 0; line < lines; ++line) {
+            for (std::size_t line = 0; line < 8; ++line) {
                 std::uint8_t* samples = plane + line * m_paddedWidth;
-                for (std::size_t x = 0; x < m_width; ++x)
-                    samples[x] ^= 0x80; // byte - 128 as a signed byte
+                if (line >= lines) {
+                    std::memset(samples, 0, m_paddedWidth);
+                    continue;
+                }
+                // byte - 128 as a signed byte, eight at a time
+                std::size_t x = 0;
+                for (; x + 8 <= m_width; x += 8) {
+                    std::uint64_t group;
+                    std::memcpy(&group, samples + x, 8);
+                    group ^= 0x8080808080808080ull;
+                    std::memcpy(samples + x, &group, 8);
+                }
+                for (; x < m_width; ++x)
+                    samples[x] ^= 0x80;
+                std::memset(samples + m_width, 0, m_paddedWidth - m_width);
             }
         }
         for (std::size_t column = 0; column < m_paddedWidth / 8; ++column) {
@@ -328,36 +401,37 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     CRowTransformer transformer(width, height, pixels);
     const std::size_t blockRows = transformer.BlockRows();
     const std::size_t rowCoefficients = transformer.RowCoefficients();
-    JpegLargeBuffer<std::int16_t> coefficients = MakeLargeBuffer<std::int16_t>(blockRows * rowCoefficients);
-    std::unique_ptr<std::atomic<bool>[]> rowReady(new (std::nothrow) std::atomic<bool>[blockRows]);
-    if (!coefficients || !rowReady)
+    const unsigned processors = std::thread::hardware_concurrency();
+    const std::size_t helperCount = blockRows < kRowsPerHelper
+        ? 0
+        : std::min<std::size_t>({ processors > 1 ? processors - 1 : 0, kMaxHelpers, blockRows / kRowsPerHelper });
+    CRowSchedule schedule(blockRows, std::min(blockRows, kWindowRowsPerThread * (helperCount + 1)));
+    JpegLargeBuffer<std::int16_t> coefficients = MakeLargeBuffer<std::int16_t>(schedule.Window() * rowCoefficients);
+    if (!coefficients)
         return { JpegStatus::PictureTooLarge, {} };
-    std::atomic<std::size_t> nextRow = 0;
-    // Claims the next untransformed row and transforms it; false when none
-    // is left.
-    auto transformNextRow = [&](std::vector<std::uint8_t>& stripe) {
-        const std::size_t row = nextRow.fetch_add(1);
-        if (row >= blockRows)
-            return false;
-        transformer.TransformRow(row, stripe, coefficients.get() + row * rowCoefficients);
-        rowReady[row].store(true, std::memory_order_release);
-        rowReady[row].notify_one();
-        return true;
-    };
+    auto rowCoefficientsOf
+        = [&](std::size_t row) { return coefficients.get() + (row % schedule.Window()) * rowCoefficients; };
 
     WriteLog(120);
     WriteLog(121);
     WriteLog(122);
     std::vector<std::jthread> helpers;
-    const unsigned processors = std::thread::hardware_concurrency();
-    const std::size_t helperCount = blockRows < kRowsPerHelper
-        ? 0
-        : std::min<std::size_t>({ processors > 1 ? processors - 1 : 0, kMaxHelpers, blockRows / kRowsPerHelper });
     try {
         for (std::size_t i = 0; i < helperCount; ++i) {
             helpers.emplace_back([&] {
                 std::vector<std::uint8_t> stripe;
-                while (transformNextRow(stripe)) { }
+                for (;;) {
+                    const std::size_t coded = schedule.Coded();
+                    std::size_t row = 0;
+                    if (schedule.TryClaim(row)) {
+                        transformer.TransformRow(row, stripe, rowCoefficientsOf(row));
+                        schedule.MarkTransformed(row);
+                    } else if (schedule.AllClaimed()) {
+                        return;
+                    } else {
+                        schedule.WaitForCoded(coded);
+                    }
+                }
             });
         }
     } catch (const std::system_error&) {
@@ -371,11 +445,20 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     CJpegBitWriter writer(data);
     writer.Reserve(blockCount * 16);
     for (std::size_t row = 0; row < blockRows; ++row) {
-        while (!rowReady[row].load(std::memory_order_acquire)) {
-            if (!transformNextRow(stripe))
-                rowReady[row].wait(false, std::memory_order_acquire);
+        // Help with the transforms until this row is ready.
+        for (;;) {
+            const std::size_t seen = schedule.SlotState(row);
+            if (schedule.IsTransformed(row))
+                break;
+            std::size_t claimed = 0;
+            if (schedule.TryClaim(claimed)) {
+                transformer.TransformRow(claimed, stripe, rowCoefficientsOf(claimed));
+                schedule.MarkTransformed(claimed);
+            } else {
+                schedule.WaitForSlot(row, seen);
+            }
         }
-        std::int16_t* block = coefficients.get() + row * rowCoefficients;
+        std::int16_t* block = rowCoefficientsOf(row);
         for (std::size_t column = 0; column < blocksAcross; ++column) {
             for (int c = 0; c < 3; ++c, block += 64) {
                 // DC prediction runs through all blocks of a component in
@@ -399,6 +482,7 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
                 EncodeBlock(writer, block, dcChrominance, acChrominance);
             }
         }
+        schedule.MarkCoded(row);
     }
     writer.Finish();
     return {};
