@@ -294,6 +294,16 @@ const FailureCase kFailureCases[] = {
                 f.insert(f.begin() + 2, { 0xFF, 0xFE, 0x00, 0x03, 0x21 });
         },
         JpegStatus::NoScan },
+    { "a second scan after the first", "",
+        [](auto& f) {
+            const SegmentInfo sos = ListSegments(f).back();
+            const std::vector<std::uint8_t> header(
+                f.begin() + std::ptrdiff_t(sos.offset), f.begin() + std::ptrdiff_t(sos.offset + sos.length));
+            f.resize(f.size() - 2); // EOI
+            f.insert(f.end(), header.begin(), header.end());
+            f.insert(f.end(), { 0x12, 0x34, 0xFF, 0xD9 });
+        },
+        JpegStatus::SeveralScans },
     { "entropy data cut short", "", [](auto& f) { f.resize(EntropyStart(f) + (f.size() - EntropyStart(f)) / 2); },
         JpegStatus::EntropyDataTruncated },
     { "entropy data cut to nothing", "", [](auto& f) { f.resize(EntropyStart(f)); }, JpegStatus::EntropyDataTruncated },
@@ -349,6 +359,23 @@ TEST_F(JpegDecoderTest, MalformedAndUnsupportedFilesFailCleanly)
         EXPECT_EQ(nullptr, codec.GetContainerBuffer());
         EXPECT_EQ(0u, codec.GetWidth());
     }
+}
+
+TEST_F(JpegDecoderTest, MissingEndOfImageStillGivesTheWholePicture)
+{
+    // All blocks are there; only the EOI marker is missing. The picture is
+    // complete, and the parsing rounds run out without finding more.
+    std::vector<std::uint8_t> file = ReadBytes(MakeCjpegFile(MakeTestPicture(24, 16), "-sample 2x2", "noeoi"));
+    CJpegCodec whole;
+    ASSERT_TRUE(whole.DecodeMemory(file).IsOk());
+    file.resize(file.size() - 2);
+    std::size_t lines = 0;
+    CScopedLogSink sink([&](std::string_view) { ++lines; });
+    CJpegCodec cut;
+    const JpegResult result = cut.DecodeMemory(file);
+    ASSERT_TRUE(result.IsOk()) << result.Reason();
+    EXPECT_TRUE(std::ranges::equal(whole.GetImage(), cut.GetImage()));
+    EXPECT_EQ(1u + 51 * 5 + 3, lines);
 }
 
 TEST_F(JpegDecoderTest, UnsupportedAndMalformedAreToldApart)
