@@ -6,11 +6,15 @@
 #include "FileIO.h"
 #include "JpegPicture.h"
 #include "LogDlg.h"
+#include "OptionDlg.h"
 #include "PasswordDlg.h"
 #include "PictureKind.h"
 #include "SecretContainer.h"
+#include "SendMailDlg.h"
+#include "Settings.h"
 #include "StringTable.h"
 #include "UiText.h"
+#include "UpdateDlg.h"
 #include "WebBrowser2.h"
 
 #include <QContextMenuEvent>
@@ -43,6 +47,7 @@ constexpr int IDC_MESSAGE = 1005;
 constexpr unsigned IDS_ABOUTBOX = 101;
 constexpr unsigned IDS_LOAD_PROMPT = 102;
 constexpr unsigned IDS_SAVE_PROMPT = 103;
+constexpr unsigned IDS_SAVE_OPTION_ERROR = 137;
 constexpr unsigned IDS_SAVE_FINISHED = 138;
 constexpr unsigned IDS_FILE_OPEN_ERROR = 140;
 constexpr unsigned IDS_ALREADY_OPENED = 142;
@@ -115,10 +120,10 @@ void CVeilmarkDlg::OnInitDialog()
     setWindowIcon(m_hIcon);
     if (!m_strHomePage.empty())
         m_browser->Navigate(QString::fromStdString(m_strHomePage));
-    // The mail settings (server, sender, send after save) are read into
-    // m_strSmtpServer, m_strUserEmail and m_bSendAfterSave by the settings
-    // code of the option dialog when it is wired in; until then they keep
-    // their empty defaults and no mail is sent after a save.
+    const MailSettings settings = ReadMailSettings();
+    m_strSmtpServer = settings.smtpServer;
+    m_strUserEmail = settings.userEmail;
+    m_bSendAfterSave = settings.sendAfterSave ? 1 : 0;
 }
 
 void CVeilmarkDlg::DoDataExchange(bool saveAndValidate)
@@ -315,22 +320,37 @@ bool CVeilmarkDlg::WritePage(const std::string& path, const std::string& text)
 
 void CVeilmarkDlg::OnProgramOption()
 {
-    // Opens the option dialog, which edits the mail settings and stores them;
-    // connected when the option dialog is part of the program.
+    // The dialog shows the stored settings, not this window's copies; the
+    // copies change only when all three values were written.
+    COptionDlg dialog;
+    MailSettings settings;
+    switch (EditProgramOptions(dialog, settings)) {
+    case OptionResult::Saved:
+        m_strSmtpServer = settings.smtpServer;
+        m_strUserEmail = settings.userEmail;
+        m_bSendAfterSave = settings.sendAfterSave ? 1 : 0;
+        break;
+    case OptionResult::SaveFailed:
+        ShowResMessage(IDS_SAVE_OPTION_ERROR, QMessageBox::Ok, QMessageBox::Warning);
+        break;
+    case OptionResult::Cancelled:
+        break;
+    }
 }
 
 void CVeilmarkDlg::OnSoftwareUpdate()
 {
-    // Opens the software-update dialog modally; connected when the update
-    // dialog is part of the program.
+    CUpdateDlg dialog;
+    dialog.DoModal();
 }
 
 void CVeilmarkDlg::SendSavedPicture(const std::string& path)
 {
-    // Opens the send-mail dialog with m_strSmtpServer, the saved file `path`
-    // as the attachment and m_strUserEmail as the sender; connected when the
-    // send-mail dialog is part of the program.
-    (void)path;
+    CSendMailDlg dialog;
+    dialog.SetSmtpServer(m_strSmtpServer);
+    dialog.SetAttachment(path);
+    dialog.SetSender(m_strUserEmail);
+    dialog.DoModal();
 }
 
 void CVeilmarkDlg::OnHelpMe() { OpenHelpFile(QString::fromStdString(GetHelpFilePath())); }

@@ -3,6 +3,10 @@
 
 #include "GuiTestSupport.h"
 
+#include "OptionDlg.h"
+#include "SendMailDlg.h"
+#include "Settings.h"
+
 #include "CarrierPicture.h"
 #include "SecretContainer.h"
 #include "StringTable.h"
@@ -10,6 +14,7 @@
 #include "VeilmarkDlg.h"
 #include "WebBrowser2.h"
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -332,6 +337,75 @@ private slots:
         Click(*dialog, 1008);
         QDesktopServices::unsetUrlHandler("file");
         QCOMPARE(catcher.m_urls, QList<QUrl> { QUrl::fromLocalFile(m_programDir + "Veilmark.html") });
+    }
+
+    // The mail settings are read at start; the option dialog changes them;
+    // with "Send mail after file save" on, the send-mail dialog follows the
+    // save, before "Save finished", with the saved file attached.
+    void mailSettingsAndSendAfterSave()
+    {
+        QVERIFY(WriteMailSettings({ "smtp.test.example", "me@test.example", true }));
+        auto dialog = OpenMainWindow();
+        const QString saved = m_work.path() + "/mailed.bmp";
+        {
+            CDialogScript script;
+            script.Then(Answer::File(script, m_bmp));
+            Click(*dialog, 1001);
+            MessageBox(*dialog)->setPlainText("hello");
+            script.Then(Answer::File(script, saved));
+            script.Then(Answer::Password(script, "pw"));
+            script.Then([&script](QWidget* mail) {
+                auto* send = qobject_cast<CSendMailDlg*>(mail);
+                script.m_seen << (send == nullptr ? QString("not the send-mail dialog")
+                                                  : QString::fromStdString("mail: " + send->m_strServer + " "
+                                                        + send->m_strSender + " " + send->m_strAttachment));
+                QMetaObject::invokeMethod(mail, "reject", Qt::QueuedConnection);
+            });
+            script.Then(Answer::Message(script, QMessageBox::Ok));
+            Click(*dialog, 1002);
+            QCOMPARE(script.m_seen,
+                (QStringList { "file", "file", "password: " + Res(103),
+                    "mail: smtp.test.example me@test.example " + saved, "message: Save finished" }));
+        }
+        // Turning the option off in the option dialog takes effect at once.
+        {
+            CDialogScript script;
+            script.Then([&script](QWidget* options) {
+                auto* option = qobject_cast<COptionDlg*>(options);
+                if (option == nullptr) {
+                    script.m_seen << "not the option dialog";
+                    QMetaObject::invokeMethod(options, "reject", Qt::QueuedConnection);
+                    return;
+                }
+                script.m_seen << "options: " + FindControl<QLineEdit>(*option, 1015)->text();
+                FindControl<QCheckBox>(*option, 1016)->setChecked(false);
+                FindControl<QPushButton>(*option, 1)->click();
+            });
+            Click(*dialog, 1006);
+            QCOMPARE(script.m_seen, QStringList { "options: smtp.test.example" });
+            QVERIFY(!ReadMailSettings().sendAfterSave);
+        }
+        {
+            CDialogScript script;
+            script.Then(Answer::File(script, saved));
+            script.Then(Answer::Password(script, "pw"));
+            script.Then(Answer::Message(script, QMessageBox::Ok));
+            Click(*dialog, 1002);
+            QCOMPARE(script.m_seen, (QStringList { "file", "password: " + Res(103), "message: Save finished" }));
+        }
+        QVERIFY(WriteMailSettings({ kPlaceholderSmtpServer, kPlaceholderUserEmail, false }));
+    }
+
+    void softwareUpdateOpensTheUpdateDialog()
+    {
+        auto dialog = OpenMainWindow();
+        CDialogScript script;
+        script.Then([&script](QWidget* update) {
+            script.m_seen << update->metaObject()->className();
+            QMetaObject::invokeMethod(update, "close", Qt::QueuedConnection);
+        });
+        Click(*dialog, 1007);
+        QCOMPARE(script.m_seen, QStringList { "CUpdateDlg" });
     }
 
     void windowMenuEndsWithTheAboutEntry()
