@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #if JPEG_HAVE_AVX2_DISPATCH
 #include <immintrin.h>
@@ -216,16 +217,43 @@ BgrToYCbCrFunction ChooseBgrToYCbCr()
 
 } // namespace
 
+namespace {
+
+// VEILMARK_JPEG_MAX_ISA=baseline or =avx2 holds the codec to those variants,
+// so that the tests can check every variant on a processor that has more.
+bool IsaAllowed(const char* isa)
+{
+    const char* limit = std::getenv("VEILMARK_JPEG_MAX_ISA");
+    if (limit == nullptr || *limit == '\0')
+        return true;
+    const std::string_view order[] = { "baseline", "avx2", "avx512" };
+    int limitRank = 2, isaRank = 0;
+    for (int rank = 0; rank < 3; ++rank) {
+        if (order[rank] == limit)
+            limitRank = rank;
+        if (order[rank] == isa)
+            isaRank = rank;
+    }
+    return isaRank <= limitRank;
+}
+
+} // namespace
+
 bool JpegCpuHasAvx2()
 {
 #if JPEG_HAVE_AVX2_DISPATCH
-    // VEILMARK_JPEG_BASELINE=1 keeps to the x86-64 baseline, so that the
-    // tests can check those variants on a processor that has AVX2.
-    static const bool hasAvx2 = [] {
-        const char* baseline = std::getenv("VEILMARK_JPEG_BASELINE");
-        return !(baseline && *baseline == '1') && __builtin_cpu_supports("avx2");
-    }();
+    static const bool hasAvx2 = IsaAllowed("avx2") && __builtin_cpu_supports("avx2");
     return hasAvx2;
+#else
+    return false;
+#endif
+}
+
+bool JpegCpuHasAvx512()
+{
+#if JPEG_HAVE_AVX2_DISPATCH
+    static const bool hasAvx512 = JpegCpuHasAvx2() && IsaAllowed("avx512") && __builtin_cpu_supports("avx512f");
+    return hasAvx512;
 #else
     return false;
 #endif

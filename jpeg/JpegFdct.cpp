@@ -94,6 +94,45 @@ JPEG_ALWAYS_INLINE void ForwardDctBody(const std::int8_t* samples, std::ptrdiff_
     }
 }
 
+// With 32 registers of 8 doubles the whole block fits in one pass: 8
+// accumulators (one per v, lanes u), 8 factors T[v][y] and the partial
+// products. Each lane runs the same operations as above.
+JPEG_ALWAYS_INLINE void ForwardDctWideBody(const std::int8_t* samples, std::ptrdiff_t stride,
+    const JpegForwardQuantizer& quantizer, std::int16_t* output, const ForwardTables& tables)
+{
+    JpegDouble8 columns[8];
+    std::memcpy(columns, tables.column, sizeof columns);
+    JpegDouble8 partial[64];
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x)
+            partial[8 * y + x] = double(samples[y * stride + x]) * columns[x];
+    }
+    JpegDouble8 sum[8] = {};
+    for (int y = 0; y < 8; ++y) {
+        double t[8];
+#pragma GCC unroll 8
+        for (int v = 0; v < 8; ++v)
+            t[v] = tables.table[v][y];
+        for (int x = 0; x < 8; ++x) {
+            const JpegDouble8 product = partial[8 * y + x];
+#pragma GCC unroll 8
+            for (int v = 0; v < 8; ++v)
+                sum[v] = sum[v] + product * t[v];
+        }
+    }
+    for (int v = 0; v < 8; ++v) {
+        JpegDouble8 scale, reciprocal;
+        std::memcpy(&scale, tables.scale[v], sizeof scale);
+        std::memcpy(&reciprocal, quantizer.reciprocal + 8 * v, sizeof reciprocal);
+        const JpegDouble8 coefficient = (scale * sum[v]) * 0.25;
+        const JpegInt8 truncated = __builtin_convertvector(coefficient, JpegInt8);
+        const JpegInt8 quantized
+            = __builtin_convertvector(__builtin_convertvector(truncated, JpegDouble8) * reciprocal, JpegInt8);
+        for (int lane = 0; lane < 8; ++lane)
+            output[8 * v + lane] = std::int16_t(quantized[lane]);
+    }
+}
+
 void ForwardDctBaseline(
     const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
@@ -106,6 +145,12 @@ JPEG_TARGET_AVX2 void ForwardDctAvx2(
 {
     ForwardDctBody(samples, stride, quantizer, output, Tables());
 }
+
+JPEG_TARGET_AVX512 void ForwardDctAvx512(
+    const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
+{
+    ForwardDctWideBody(samples, stride, quantizer, output, Tables());
+}
 #endif
 
 using ForwardDctFunction = void (*)(const std::int8_t*, std::ptrdiff_t, const JpegForwardQuantizer&, std::int16_t*);
@@ -113,6 +158,8 @@ using ForwardDctFunction = void (*)(const std::int8_t*, std::ptrdiff_t, const Jp
 ForwardDctFunction ChooseForwardDct()
 {
 #if JPEG_HAVE_AVX2_DISPATCH
+    if (JpegCpuHasAvx512())
+        return ForwardDctAvx512;
     if (JpegCpuHasAvx2())
         return ForwardDctAvx2;
 #endif

@@ -336,7 +336,7 @@ TEST_F(JpegEncoderTest, ResultsAreTheSameOnEveryBuild)
 {
     // Fixed fingerprints of an encoded file and of its decoded pixels. The
     // arithmetic is fixed to the bit, so every build and every code path
-    // (the suite also runs with VEILMARK_JPEG_BASELINE=1, without AVX2, and
+    // (the suite also runs held to the baseline and to the AVX2 variants, and
     // the picture is large enough for the encoder's helper threads) must
     // give these values.
     const std::vector<std::uint8_t> file = Encode(MakeTestPicture(301, 283, 12));
