@@ -78,6 +78,7 @@ private:
 
     // Decoder: segment parsing (JpegReader.cpp).
     void ResetDecoder();
+    JpegResult ParseAndDecode(std::span<const std::uint8_t> file);
     JpegResult Fail(JpegStatus status);
     bool MarkerAt(std::size_t offset, std::uint8_t code) const;
     JpegStatus SegmentLength(std::size_t& length) const;
@@ -95,8 +96,10 @@ private:
     void ConvertColors(int firstRow, int rowCount, const std::uint8_t* const* planes, const std::size_t* strides);
 
     // Encoder (JpegWriter.cpp).
+    JpegResult EncodeGuarded(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
+        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength);
     JpegResult EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-        std::vector<std::uint8_t>& header, std::vector<std::uint8_t>& data);
+        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength);
 
     JpegHuffmanTable& HuffmanSlot(int tableClass, int id) { return m_huffmanTables[std::size_t(4 * tableClass + id)]; }
 

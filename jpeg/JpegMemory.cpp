@@ -14,3 +14,16 @@ void* AllocateLargeBuffer(std::size_t bytes)
     }
     return std::malloc(bytes == 0 ? 1 : bytes);
 }
+
+bool CJpegByteBuffer::Grow(std::size_t capacity)
+{
+    if (capacity <= m_capacity)
+        return true;
+    void* grown = std::realloc(m_bytes.get(), capacity);
+    if (grown == nullptr)
+        return false;
+    m_bytes.release();
+    m_bytes.reset(static_cast<std::uint8_t*>(grown));
+    m_capacity = capacity;
+    return true;
+}

@@ -23,3 +23,22 @@ template <typename T> JpegLargeBuffer<T> MakeLargeBuffer(std::size_t count)
 {
     return JpegLargeBuffer<T>(static_cast<T*>(AllocateLargeBuffer(count * sizeof(T))));
 }
+
+// A byte buffer that grows without clearing what it adds: the writer fills
+// every byte it keeps.
+class CJpegByteBuffer {
+public:
+    CJpegByteBuffer() = default;
+    CJpegByteBuffer(const CJpegByteBuffer&) = delete;
+    CJpegByteBuffer& operator=(const CJpegByteBuffer&) = delete;
+
+    std::uint8_t* Data() { return m_bytes.get(); }
+    const std::uint8_t* Data() const { return m_bytes.get(); }
+    std::size_t Capacity() const { return m_capacity; }
+    // False when the memory cannot be had; the contents are kept.
+    bool Grow(std::size_t capacity);
+
+private:
+    JpegLargeBuffer<std::uint8_t> m_bytes;
+    std::size_t m_capacity = 0;
+};

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 CJpegPicture::CJpegPicture() = default;
 
@@ -33,7 +34,13 @@ int CJpegPicture::Load(const std::string& path)
     m_infoHeader.biWidth = width;
     m_infoHeader.biHeight = height;
     m_infoHeader.biSizeImage = std::uint32_t(height) * std::uint32_t(3 * width + m_rowPadding);
-    m_pixels.assign(m_pCodec->GetImage().begin(), m_pCodec->GetImage().begin() + m_infoHeader.biSizeImage);
+    try {
+        m_pixels.assign(m_pCodec->GetImage().begin(), m_pCodec->GetImage().begin() + m_infoHeader.biSizeImage);
+    } catch (const std::bad_alloc&) {
+        m_infoHeader = InfoHeader {};
+        m_strFailure = DescribeJpegStatus(JpegStatus::OutOfMemory);
+        return kPictureNotSupported;
+    }
 
     m_bHasSecret = StartsWithContainerMagic(m_pCodec->GetContainerBuffer(), m_pCodec->GetContainerBufferSize()) ? 1 : 0;
     m_dataSpace = DataSpaceForCapacity(m_pCodec->GetCarriedCount());

@@ -4,6 +4,7 @@
 #include "Log.h"
 
 #include <algorithm>
+#include <new>
 
 // The marker-segment level of the decoder (ITU-T T.81 Annex B). After the
 // start-of-image marker the headers are read in rounds: every round runs the
@@ -86,6 +87,15 @@ JpegResult CJpegCodec::Decode(const std::string& path)
 }
 
 JpegResult CJpegCodec::DecodeMemory(std::span<const std::uint8_t> file)
+{
+    try {
+        return ParseAndDecode(file);
+    } catch (const std::bad_alloc&) {
+        return Fail(JpegStatus::OutOfMemory);
+    }
+}
+
+JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
 {
     ResetDecoder();
     m_file = file;

@@ -153,7 +153,7 @@ JpegStatus CJpegCodec::DecodeScan()
     m_imageSize = rowBytes * std::size_t(m_trueHeight);
     m_image = MakeLargeBuffer<std::uint8_t>(m_imageSize);
     if (!m_image)
-        return JpegStatus::PictureTooLarge;
+        return JpegStatus::OutOfMemory;
 
     m_carriedCount = 0;
     m_containerBuffer.assign(std::max<std::size_t>(paddedWidth * paddedHeight / 8, 20), 0);

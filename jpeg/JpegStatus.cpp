@@ -61,6 +61,7 @@ constexpr StatusEntry kStatusCatalogue[] = {
     { JpegStatus::UnevenSampling, JpegStatusKind::Unsupported,
         "Sampling factors that do not divide the largest factor are not supported." },
     { JpegStatus::PictureTooLarge, JpegStatusKind::Unsupported, "The picture is too large to be decoded." },
+    { JpegStatus::OutOfMemory, JpegStatusKind::Unsupported, "There is not enough memory for this picture." },
     { JpegStatus::BadEncodeSize, JpegStatusKind::Argument, "A JPEG picture must be 1 to 65535 pixels wide and high." },
 };
 

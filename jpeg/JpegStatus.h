@@ -51,6 +51,7 @@ enum class JpegStatus {
     SixteenBitQuantization,
     UnevenSampling,
     PictureTooLarge,
+    OutOfMemory,
 
     // Encoder input.
     BadEncodeSize,

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cassert>
 #include <cstring>
+#include <new>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -59,17 +60,18 @@ void AppendHuffmanTable(std::vector<std::uint8_t>& out, std::uint8_t tableByte, 
 // (T.81 F.1.2.3). This is the only place that writes them.
 class CJpegBitWriter {
 public:
-    explicit CJpegBitWriter(std::vector<std::uint8_t>& out)
+    explicit CJpegBitWriter(CJpegByteBuffer& out)
         : m_out(out)
     {
-        m_out.clear();
     }
 
-    // Room for `bytes` more output bytes, counting stuffing.
-    void Reserve(std::size_t bytes)
+    // Room for `bytes` more output bytes, counting stuffing. False when the
+    // memory cannot be had.
+    [[nodiscard]] bool Reserve(std::size_t bytes)
     {
-        if (m_used + bytes > m_out.size())
-            m_out.resize(std::max(m_out.size() * 2, m_used + bytes));
+        if (m_used + bytes <= m_out.Capacity())
+            return true;
+        return m_out.Grow(std::max(m_out.Capacity() * 2, m_used + bytes));
     }
 
     // The low `length` (0..16) bits of `bits`.
@@ -81,27 +83,28 @@ public:
             Flush();
     }
 
-    // Pads the last byte with zero bits and returns the bytes written.
-    void Finish()
+    // Pads the last byte with zero bits; returns the number of bytes written.
+    std::size_t Finish()
     {
         Put(0, (8 - m_count % 8) % 8);
         Flush();
-        m_out.resize(m_used);
+        return m_used;
     }
 
 private:
     void Flush()
     {
+        std::uint8_t* out = m_out.Data();
         while (m_count >= 8) {
             m_count -= 8;
             const std::uint8_t byte = std::uint8_t(m_accumulator >> m_count);
-            m_out[m_used++] = byte;
+            out[m_used++] = byte;
             if (byte == 0xFF)
-                m_out[m_used++] = 0x00;
+                out[m_used++] = 0x00;
         }
     }
 
-    std::vector<std::uint8_t>& m_out;
+    CJpegByteBuffer& m_out;
     std::size_t m_used = 0;
     std::uint64_t m_accumulator = 0;
     int m_count = 0;
@@ -123,10 +126,10 @@ int MagnitudeCategory(int value)
 // order through a mask of the non-zero ones: each is coded with the run of
 // zeros before it (ZRL for every full 16), and an end-of-block code follows
 // the last one unless it is coefficient 63.
+// The writer must have room for kMaxBlockBytes.
 void EncodeBlock(
     CJpegBitWriter& writer, const std::int16_t* block, const HuffmanEncoding& dc, const HuffmanEncoding& ac)
 {
-    writer.Reserve(kMaxBlockBytes);
     // Non-zero coefficients as bits in natural order, then in zigzag order.
     std::uint64_t natural = 0;
 #if defined(__SSE2__)
@@ -311,12 +314,13 @@ JpegResult CJpegCodec::Encode(
     const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* pixels)
 {
     std::vector<std::uint8_t> header;
-    std::vector<std::uint8_t> data;
-    if (JpegResult result = EncodeStages(width, height, pixels, header, data); !result.IsOk())
+    CJpegByteBuffer data;
+    std::size_t dataLength = 0;
+    if (JpegResult result = EncodeGuarded(width, height, pixels, header, data, dataLength); !result.IsOk())
         return result;
     static constexpr std::uint8_t kEndOfImage[2] = { 0xFF, 0xD9 };
     std::string error;
-    if (!WriteFileAtomically(path, { header, data, kEndOfImage }, error))
+    if (!WriteFileAtomically(path, { header, { data.Data(), dataLength }, kEndOfImage }, error))
         return { JpegStatus::CannotWriteFile, error };
     WriteLog(124);
     return {};
@@ -325,18 +329,29 @@ JpegResult CJpegCodec::Encode(
 JpegResult CJpegCodec::EncodeToMemory(
     std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::vector<std::uint8_t>& file)
 {
-    std::vector<std::uint8_t> data;
-    if (JpegResult result = EncodeStages(width, height, pixels, file, data); !result.IsOk())
+    CJpegByteBuffer data;
+    std::size_t dataLength = 0;
+    if (JpegResult result = EncodeGuarded(width, height, pixels, file, data, dataLength); !result.IsOk())
         return result;
-    file.insert(file.end(), data.begin(), data.end());
+    file.insert(file.end(), data.Data(), data.Data() + dataLength);
     file.push_back(0xFF);
     file.push_back(0xD9);
     WriteLog(124);
     return {};
 }
 
+JpegResult CJpegCodec::EncodeGuarded(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
+    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength)
+{
+    try {
+        return EncodeStages(width, height, pixels, header, data, dataLength);
+    } catch (const std::bad_alloc&) {
+        return { JpegStatus::OutOfMemory, {} };
+    }
+}
+
 JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-    std::vector<std::uint8_t>& header, std::vector<std::uint8_t>& data)
+    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength)
 {
     if (width < 1 || width > 65535 || height < 1 || height > 65535 || pixels == nullptr)
         return { JpegStatus::BadEncodeSize, {} };
@@ -408,7 +423,7 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     CRowSchedule schedule(blockRows, std::min(blockRows, kWindowRowsPerThread * (helperCount + 1)));
     JpegLargeBuffer<std::int16_t> coefficients = MakeLargeBuffer<std::int16_t>(schedule.Window() * rowCoefficients);
     if (!coefficients)
-        return { JpegStatus::PictureTooLarge, {} };
+        return { JpegStatus::OutOfMemory, {} };
     auto rowCoefficientsOf
         = [&](std::size_t row) { return coefficients.get() + (row % schedule.Window()) * rowCoefficients; };
 
@@ -443,7 +458,8 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     std::int16_t predictors[3] = {};
     m_carrierBitIndex = 0;
     CJpegBitWriter writer(data);
-    writer.Reserve(blockCount * 16);
+    if (!writer.Reserve(blockCount * 16))
+        return { JpegStatus::OutOfMemory, {} };
     for (std::size_t row = 0; row < blockRows; ++row) {
         // Help with the transforms until this row is ready.
         for (;;) {
@@ -458,6 +474,8 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
                 schedule.WaitForSlot(row, seen);
             }
         }
+        if (!writer.Reserve(blocksAcross * 3 * kMaxBlockBytes))
+            return { JpegStatus::OutOfMemory, {} };
         std::int16_t* block = rowCoefficientsOf(row);
         for (std::size_t column = 0; column < blocksAcross; ++column) {
             for (int c = 0; c < 3; ++c, block += 64) {
@@ -484,6 +502,6 @@ JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
         }
         schedule.MarkCoded(row);
     }
-    writer.Finish();
+    dataLength = writer.Finish();
     return {};
 }
