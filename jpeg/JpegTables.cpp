@@ -69,10 +69,10 @@ constexpr float kCosines[8] = { 1.0f, 0.9808f, 0.9239f, 0.8315f, 0.7071f, 0.5556
 
 } // namespace
 
-const HuffmanSpecification kDcLuminanceHuffman = { kDcLuminanceBits, kDcValues, 12 };
-const HuffmanSpecification kAcLuminanceHuffman = { kAcLuminanceBits, kAcLuminanceValues, 162 };
-const HuffmanSpecification kDcChrominanceHuffman = { kDcChrominanceBits, kDcValues, 12 };
-const HuffmanSpecification kAcChrominanceHuffman = { kAcChrominanceBits, kAcChrominanceValues, 162 };
+const HuffmanTableDefinition kDcLuminanceHuffman = { kDcLuminanceBits, kDcValues, 12 };
+const HuffmanTableDefinition kAcLuminanceHuffman = { kAcLuminanceBits, kAcLuminanceValues, 162 };
+const HuffmanTableDefinition kDcChrominanceHuffman = { kDcChrominanceBits, kDcValues, 12 };
+const HuffmanTableDefinition kAcChrominanceHuffman = { kAcChrominanceBits, kAcChrominanceValues, 162 };
 
 float CosineOfSixteenth(int multiple)
 {

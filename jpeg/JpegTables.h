@@ -34,15 +34,15 @@ extern const std::array<std::uint8_t, 64> kChrominanceQuantization;
 
 // The typical Huffman tables of ITU-T T.81 Annex K (Tables K.3 to K.6): the
 // 16 code counts BITS[1..16] and the symbols HUFFVAL in code order.
-struct HuffmanSpecification {
+struct HuffmanTableDefinition {
     std::array<std::uint8_t, 16> bits;
     const std::uint8_t* values;
     int count;
 };
-extern const HuffmanSpecification kDcLuminanceHuffman;
-extern const HuffmanSpecification kAcLuminanceHuffman;
-extern const HuffmanSpecification kDcChrominanceHuffman;
-extern const HuffmanSpecification kAcChrominanceHuffman;
+extern const HuffmanTableDefinition kDcLuminanceHuffman;
+extern const HuffmanTableDefinition kAcLuminanceHuffman;
+extern const HuffmanTableDefinition kDcChrominanceHuffman;
+extern const HuffmanTableDefinition kAcChrominanceHuffman;
 
 // cos(k * pi / 16) for k = 0..7, rounded to four decimals (k = 0 gives 1).
 // Both transforms take every cosine from these seven constants.

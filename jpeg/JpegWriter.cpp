@@ -48,7 +48,7 @@ void PutBigEndian16(std::vector<std::uint8_t>& out, unsigned value)
     out.push_back(std::uint8_t(value));
 }
 
-void AppendHuffmanTable(std::vector<std::uint8_t>& out, std::uint8_t tableByte, const HuffmanSpecification& table)
+void AppendHuffmanTable(std::vector<std::uint8_t>& out, std::uint8_t tableByte, const HuffmanTableDefinition& table)
 {
     out.push_back(tableByte);
     out.insert(out.end(), table.bits.begin(), table.bits.end());

@@ -211,11 +211,10 @@ void Patch(std::vector<std::uint8_t>& file, std::uint8_t marker, std::size_t off
 }
 
 // The code of a symbol in one of the standard tables, as a bit string.
-std::string CodeOf(const HuffmanSpecification& specification, std::uint8_t symbol)
+std::string CodeOf(const HuffmanTableDefinition& definition, std::uint8_t symbol)
 {
     JpegHuffmanTable table;
-    EXPECT_EQ(
-        JpegStatus::Ok, BuildHuffmanTable(specification.bits.data(), specification.values, specification.count, table));
+    EXPECT_EQ(JpegStatus::Ok, BuildHuffmanTable(definition.bits.data(), definition.values, definition.count, table));
     for (int i = 0; i < table.count; ++i) {
         if (table.symbols[std::size_t(i)] == symbol) {
             std::string bits;

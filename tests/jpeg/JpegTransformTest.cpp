@@ -259,10 +259,10 @@ TEST(JpegTransformTest, TableDrivenHuffmanDecodingMatchesBitByBitDecoding)
         std::uint8_t symbols[256];
         int count = 0;
         if (trial < 2) {
-            const HuffmanSpecification& spec = trial == 0 ? kAcLuminanceHuffman : kAcChrominanceHuffman;
-            std::copy(spec.bits.begin(), spec.bits.end(), bits);
-            count = spec.count;
-            std::copy(spec.values, spec.values + count, symbols);
+            const HuffmanTableDefinition& standard = trial == 0 ? kAcLuminanceHuffman : kAcChrominanceHuffman;
+            std::copy(standard.bits.begin(), standard.bits.end(), bits);
+            count = standard.count;
+            std::copy(standard.values, standard.values + count, symbols);
         } else {
             std::uint32_t room = 1; // free codes at the current length
             for (int l = 0; l < 16 && count < 256; ++l) {
