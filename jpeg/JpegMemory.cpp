@@ -1,6 +1,8 @@
 #include "JpegMemory.h"
 
+#include <cstring>
 #include <sys/mman.h>
+#include <utility>
 
 void* AllocateLargeBuffer(std::size_t bytes)
 {
@@ -19,11 +21,12 @@ bool CJpegByteBuffer::Grow(std::size_t capacity)
 {
     if (capacity <= m_capacity)
         return true;
-    void* grown = std::realloc(m_bytes.get(), capacity);
-    if (grown == nullptr)
+    JpegLargeBuffer<std::uint8_t> grown = MakeLargeBuffer<std::uint8_t>(capacity);
+    if (!grown)
         return false;
-    m_bytes.release();
-    m_bytes.reset(static_cast<std::uint8_t*>(grown));
+    if (m_capacity != 0)
+        std::memcpy(grown.get(), m_bytes.get(), m_capacity);
+    m_bytes = std::move(grown);
     m_capacity = capacity;
     return true;
 }

@@ -333,6 +333,7 @@ JpegResult CJpegCodec::EncodeToMemory(
     std::size_t dataLength = 0;
     if (JpegResult result = EncodeGuarded(width, height, pixels, file, data, dataLength); !result.IsOk())
         return result;
+    file.reserve(file.size() + dataLength + 2);
     file.insert(file.end(), data.Data(), data.Data() + dataLength);
     file.push_back(0xFF);
     file.push_back(0xD9);
