@@ -5,7 +5,6 @@
 #include "SecretContainer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 CJpegPicture::CJpegPicture() = default;
@@ -56,13 +55,6 @@ int CJpegPicture::Load(const std::string& path)
     return kPictureOk;
 }
 
-void CJpegPicture::MarkSecret()
-{
-    if (!m_bLoaded)
-        return;
-    std::memcpy(m_pCodec->GetContainerBuffer(), kContainerMagic, kContainerMagicLength);
-}
-
 int CJpegPicture::Save(const std::string& path)
 {
     if (!m_bLoaded)
@@ -88,28 +80,6 @@ int CJpegPicture::Save(const std::string& path)
     return kPictureOk;
 }
 
-std::uint8_t* CJpegPicture::GetDataBuffer()
-{
-    if (!m_bLoaded)
-        return nullptr;
-    return m_pCodec->GetContainerBuffer() + kContainerHeaderLength;
-}
-
-void CJpegPicture::SetPasswordDigest(const std::uint8_t* digest)
-{
-    if (!m_bLoaded)
-        return;
-    std::memcpy(
-        m_pCodec->GetContainerBuffer() + kContainerMagicLength, digest, kContainerHeaderLength - kContainerMagicLength);
-}
-
-void CJpegPicture::GetPasswordDigest(std::uint8_t* digest) const
-{
-    if (!m_bLoaded)
-        return;
-    const CJpegCodec& codec = *m_pCodec;
-    std::memcpy(
-        digest, codec.GetContainerBuffer() + kContainerMagicLength, kContainerHeaderLength - kContainerMagicLength);
-}
+std::uint8_t* CJpegPicture::ContainerBuffer() { return m_bLoaded ? m_pCodec->GetContainerBuffer() : nullptr; }
 
 std::uint32_t CJpegPicture::GetCarrierCapacity() const { return m_bLoaded ? m_pCodec->GetCarriedCount() : 0; }

@@ -34,23 +34,13 @@ public:
     CJpegPicture();
     ~CJpegPicture() override;
 
-    int HasSecretData() const override { return m_bHasSecret; }
-    std::uint32_t GetDataSpace() const override { return m_dataSpace; }
     // 0, or kPictureAlreadyLoaded for a second Load, kPictureCannotCreate
     // when the file cannot be read, kPictureNotSupported when it is not a
     // JPEG this codec decodes. GetFailureReason() then says why.
     int Load(const std::string& path) override;
-    void MarkSecret() override;
     // 0, or kPictureAlreadyLoaded when no picture is loaded,
     // kPictureWriteFailed when the file cannot be written.
     int Save(const std::string& path) override;
-    std::uint8_t* GetDataBuffer() override;
-    const std::string& GetResultPage() const override { return m_strResultPage; }
-    const std::string& GetReportPage() const override { return m_strReportPage; }
-    void SetPasswordDigest(const std::uint8_t* digest) override;
-    void GetPasswordDigest(std::uint8_t* digest) const override;
-    void SetReportTemplate(const std::string& path) override { m_strReportTemplate = path; }
-    void SetResultTemplate(const std::string& path) override { m_strResultTemplate = path; }
     bool IsLoaded() const override { return m_bLoaded; }
 
     const InfoHeader& GetInfoHeader() const { return m_infoHeader; }
@@ -60,6 +50,10 @@ public:
     std::int32_t GetHeight() const { return m_infoHeader.biHeight; }
     // Whole bytes carried by the chroma blocks of the loaded file.
     std::uint32_t GetCarrierCapacity() const;
+
+protected:
+    // The codec's container buffer: the carrier bits of the loaded file.
+    std::uint8_t* ContainerBuffer() override;
 
 private:
     std::unique_ptr<CJpegCodec> m_pCodec;

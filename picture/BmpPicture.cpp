@@ -5,7 +5,6 @@
 #include "SecretContainer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -109,32 +108,6 @@ std::string CBmpPicture::WhyCannotHide() const
     if (m_bCompressed)
         return "Hiding data in a run-length encoded bitmap is not supported: it would corrupt the run codes";
     return {};
-}
-
-void CBmpPicture::MarkSecret()
-{
-    if (IsLoaded())
-        std::memcpy(m_container.data(), kContainerMagic, kContainerMagicLength);
-}
-
-std::uint8_t* CBmpPicture::GetDataBuffer()
-{
-    return IsLoaded() ? m_container.data() + kContainerHeaderLength : nullptr;
-}
-
-void CBmpPicture::SetPasswordDigest(const std::uint8_t* digest)
-{
-    if (IsLoaded())
-        std::memcpy(m_container.data() + kContainerMagicLength, digest, kContainerHeaderLength - kContainerMagicLength);
-}
-
-void CBmpPicture::GetPasswordDigest(std::uint8_t* digest) const
-{
-    const std::size_t length = kContainerHeaderLength - kContainerMagicLength;
-    if (IsLoaded())
-        std::memcpy(digest, m_container.data() + kContainerMagicLength, length);
-    else
-        std::memset(digest, 0, length);
 }
 
 std::int32_t CBmpPicture::GetWidth() const { return m_pDib ? m_pDib->GetWidth() : 0; }

@@ -17,18 +17,8 @@ public:
     CBmpPicture() = default;
     ~CBmpPicture() override;
 
-    int HasSecretData() const override { return m_bHasSecret; }
-    std::uint32_t GetDataSpace() const override { return m_dataSpace; }
     int Load(const std::string& path) override;
-    void MarkSecret() override;
     int Save(const std::string& path) override;
-    std::uint8_t* GetDataBuffer() override;
-    const std::string& GetResultPage() const override { return m_strResultPage; }
-    const std::string& GetReportPage() const override { return m_strReportPage; }
-    void SetPasswordDigest(const std::uint8_t* digest) override;
-    void GetPasswordDigest(std::uint8_t* digest) const override;
-    void SetReportTemplate(const std::string& path) override { m_strReportTemplate = path; }
-    void SetResultTemplate(const std::string& path) override { m_strResultTemplate = path; }
     bool IsLoaded() const override { return m_pDib != nullptr; }
 
     // Loads a whole bitmap file already in memory; `path` names it on the
@@ -49,6 +39,9 @@ public:
     BmpHidingMode GetHidingMode() const { return m_mode; }
     std::size_t GetCarrierCapacity() const { return m_capacity; }
     const CDibImage* GetDibImage() const { return m_pDib.get(); }
+
+protected:
+    std::uint8_t* ContainerBuffer() override { return IsLoaded() ? m_container.data() : nullptr; }
 
 private:
     int Fail(int code, std::string reason);

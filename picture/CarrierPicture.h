@@ -22,14 +22,17 @@ public:
     virtual int HasSecretData() const { return m_bHasSecret; }
     virtual std::uint32_t GetDataSpace() const { return m_dataSpace; }
     virtual int Load(const std::string& path) { (void)path; return kPictureOk; }
-    virtual void MarkSecret() {}
+    // Writes the magic into container bytes 0-5.
+    virtual void MarkSecret();
     virtual int Save(const std::string& path) { (void)path; return kPictureOk; }
     // Byte 16 of the container buffer: the length word, then the message area.
-    virtual std::uint8_t* GetDataBuffer() { return nullptr; }
+    virtual std::uint8_t* GetDataBuffer();
     virtual const std::string& GetResultPage() const { return m_strResultPage; }
     virtual const std::string& GetReportPage() const { return m_strReportPage; }
-    virtual void SetPasswordDigest(const std::uint8_t* digest) { (void)digest; }
-    virtual void GetPasswordDigest(std::uint8_t* digest) const { (void)digest; }
+    // Copy the 10-byte password check to or from container bytes 6-15. With
+    // no picture loaded, the check reads as zeros and nothing is stored.
+    virtual void SetPasswordDigest(const std::uint8_t* digest);
+    virtual void GetPasswordDigest(std::uint8_t* digest) const;
     virtual void SetReportTemplate(const std::string& path) { m_strReportTemplate = path; }
     virtual void SetResultTemplate(const std::string& path) { m_strResultTemplate = path; }
 
@@ -39,6 +42,11 @@ public:
     const std::string& GetFailureReason() const { return m_strFailure; }
 
 protected:
+    // The container buffer of a loaded picture (at least the 20 bytes of the
+    // header and length word); null while nothing is loaded.
+    virtual std::uint8_t* ContainerBuffer() { return nullptr; }
+    const std::uint8_t* ContainerBuffer() const { return const_cast<CCarrierPicture*>(this)->ContainerBuffer(); }
+
     int m_bHasSecret = 0;
     std::uint32_t m_dataSpace = 0;
     std::string m_strResultPage;
