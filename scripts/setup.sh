@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   python3 python3-aiosmtpd
   libjpeg-turbo-progs
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 
 missing=()
