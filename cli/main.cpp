@@ -2,8 +2,8 @@
 // picture, for scripts and headless use.
 
 #include "BmpPicture.h"
-#include "JpegPicture.h"
 #include "FileIO.h"
+#include "JpegPicture.h"
 #include "Log.h"
 #include "PasswordKey.h"
 #include "PictureFactory.h"

@@ -29,8 +29,7 @@ CipherKey MakeCipherKey(std::string_view password)
     unsigned int length = 0;
     // RFC 1321 MD5; the one-shot EVP call cannot fail for this digest short of
     // memory exhaustion, which is fatal anyway.
-    if (EVP_Digest(bytes.data(), bytes.size(), key.data(), &length, EVP_md5(), nullptr) != 1 ||
-        length != key.size())
+    if (EVP_Digest(bytes.data(), bytes.size(), key.data(), &length, EVP_md5(), nullptr) != 1 || length != key.size())
         std::abort();
     return key;
 }

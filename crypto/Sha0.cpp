@@ -4,20 +4,20 @@
 
 namespace {
 
-constexpr std::uint32_t RotateLeft(std::uint32_t value, int bits)
-{
-    return (value << bits) | (value >> (32 - bits));
-}
+constexpr std::uint32_t RotateLeft(std::uint32_t value, int bits) { return (value << bits) | (value >> (32 - bits)); }
 
 std::uint32_t ReadBigEndian32(const std::uint8_t* bytes)
 {
-    return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8) |
-           std::uint32_t(bytes[3]);
+    return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) | (std::uint32_t(bytes[2]) << 8)
+        | std::uint32_t(bytes[3]);
 }
 
 } // namespace
 
-CSha0::CSha0() : m_state{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u} {}
+CSha0::CSha0()
+    : m_state { 0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u }
+{
+}
 
 void CSha0::ProcessBlock(const std::uint8_t* block)
 {

@@ -15,8 +15,8 @@ namespace {
 
 BF_LONG ReadLittleEndian32(const std::uint8_t* bytes)
 {
-    return static_cast<BF_LONG>(bytes[0]) | (static_cast<BF_LONG>(bytes[1]) << 8) |
-           (static_cast<BF_LONG>(bytes[2]) << 16) | (static_cast<BF_LONG>(bytes[3]) << 24);
+    return static_cast<BF_LONG>(bytes[0]) | (static_cast<BF_LONG>(bytes[1]) << 8)
+        | (static_cast<BF_LONG>(bytes[2]) << 16) | (static_cast<BF_LONG>(bytes[3]) << 24);
 }
 
 void WriteLittleEndian32(BF_LONG value, std::uint8_t* bytes)
@@ -33,7 +33,7 @@ void TransformUnit(const BF_KEY& key, const std::uint8_t* input, std::uint8_t* o
     // Read the whole unit before writing, so input and output may coincide.
     std::uint8_t unit[kCipherUnitLength];
     std::memcpy(unit, input, sizeof unit);
-    BF_LONG block[2] = {ReadLittleEndian32(unit), ReadLittleEndian32(unit + 4)};
+    BF_LONG block[2] = { ReadLittleEndian32(unit), ReadLittleEndian32(unit + 4) };
     operation(block, &key);
     WriteLittleEndian32(block[0], output);
     WriteLittleEndian32(block[1], output + 4);
@@ -42,7 +42,8 @@ void TransformUnit(const BF_KEY& key, const std::uint8_t* input, std::uint8_t* o
 
 } // namespace
 
-CUnitCipher::CUnitCipher(const CipherKey& key) : m_schedule(std::make_unique<Schedule>())
+CUnitCipher::CUnitCipher(const CipherKey& key)
+    : m_schedule(std::make_unique<Schedule>())
 {
     BF_set_key(&m_schedule->key, int(key.size()), key.data());
 }

@@ -7,9 +7,9 @@
 // and GetFailureReason() says why in one sentence.
 inline constexpr int kPictureOk = 0;
 inline constexpr int kPictureAlreadyLoaded = -1; // Load on a loaded object; Save with no image
-inline constexpr int kPictureCannotCreate = -2;  // the image object could not be created (file unreadable)
-inline constexpr int kPictureNotSupported = -3;  // not a picture of this kind, malformed or unsupported
-inline constexpr int kPictureWriteFailed = -4;   // the output file could not be written
+inline constexpr int kPictureCannotCreate = -2; // the image object could not be created (file unreadable)
+inline constexpr int kPictureNotSupported = -3; // not a picture of this kind, malformed or unsupported
+inline constexpr int kPictureWriteFailed = -4; // the output file could not be written
 
 // A carrier picture: a BMP or JPEG file whose pixels can hold a secret-data
 // container. The picture knows where container bytes live in its format; the
@@ -21,10 +21,18 @@ public:
 
     virtual int HasSecretData() const { return m_bHasSecret; }
     virtual std::uint32_t GetDataSpace() const { return m_dataSpace; }
-    virtual int Load(const std::string& path) { (void)path; return kPictureOk; }
+    virtual int Load(const std::string& path)
+    {
+        (void)path;
+        return kPictureOk;
+    }
     // Writes the magic into container bytes 0-5.
     virtual void MarkSecret();
-    virtual int Save(const std::string& path) { (void)path; return kPictureOk; }
+    virtual int Save(const std::string& path)
+    {
+        (void)path;
+        return kPictureOk;
+    }
     // Byte 16 of the container buffer: the length word, then the message area.
     virtual std::uint8_t* GetDataBuffer();
     virtual const std::string& GetResultPage() const { return m_strResultPage; }

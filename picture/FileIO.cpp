@@ -9,10 +9,7 @@
 
 namespace {
 
-std::string SystemError(int code)
-{
-    return std::strerror(code);
-}
+std::string SystemError(int code) { return std::strerror(code); }
 
 bool WriteAll(int descriptor, const std::uint8_t* data, std::size_t length)
 {
@@ -39,7 +36,7 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents,
         error = SystemError(errno);
         return false;
     }
-    struct stat status {};
+    struct stat status { };
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         error = S_ISDIR(status.st_mode) ? "Is a directory" : SystemError(errno ? errno : EINVAL);
         ::close(descriptor);
@@ -66,8 +63,8 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents,
     return true;
 }
 
-bool WriteFileAtomically(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces,
-                         std::string& error)
+bool WriteFileAtomically(
+    const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces, std::string& error)
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -84,7 +81,7 @@ bool WriteFileAtomically(const std::string& path, std::initializer_list<std::spa
     int failure = written ? 0 : errno;
     // A replaced file keeps the permissions of the file it replaces; a new one
     // gets the ordinary permissions for new files.
-    struct stat existing {};
+    struct stat existing { };
     if (written) {
         mode_t mode;
         if (::stat(path.c_str(), &existing) == 0) {

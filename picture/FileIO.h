@@ -14,6 +14,5 @@
 // over `path`, so the target is either the old file or the complete new one,
 // never a half-written file. Writing onto the file that was read works. On
 // failure returns false, removes the temporary file and sets `error`.
-[[nodiscard]] bool WriteFileAtomically(const std::string& path,
-                                       std::initializer_list<std::span<const std::uint8_t>> pieces,
-                                       std::string& error);
+[[nodiscard]] bool WriteFileAtomically(
+    const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces, std::string& error);

@@ -20,53 +20,53 @@ struct PageLine {
 };
 
 constexpr PageLine kLoadPageLines[] = {
-    {"<html>", false},
-    {"<head>", false},
-    {"<title>%s</title>", false},
-    {"</head>", false},
-    {"<body>", false},
-    {kBlankParagraph, false},
-    {"<table border=\"0\" width=\"100%%\" cellspacing=\"0\" cellpadding=\"0\">", false},
-    {"<tr>", false},
-    {"<td width=\"100%%\" bgcolor=\"#3399FF\"><b><font color=\"#FFFFFF\"><br>", false},
-    {"&nbsp;<font face=\"Arial Black\" size=\"4\">Veilmark ver0.1<br>", false},
-    {"</font></font></b></td>", false},
-    {"</tr>", false},
-    {"</table>", false},
-    {"<p><b><font face=\"Arial Black\" color=\"#3399FF\">Loaded Picture</font></b></p>", false},
-    {"<p><img border=\"0\" src=\"%s\"></p>", false},
-    {"<table border=\"1\" width=\"100%%\" cellspacing=\"0\">", false},
-    {"<tr>", false},
-    {"<td width=\"100%%\" colspan=\"2\" bgcolor=\"#008080\"><font color=\"#FFFFFF\"", false},
-    {"face=\"Arial Black\"><b>Picture Informaion</b></font></td>", false},
-    {"</tr>", false},
-    {"<tr>", false},
-    {"<td width=\"28%%\">Bitmap Size (w/h in pixel)</td>", false},
-    {"<td width=\"72%%\">%d/%d</td>", false},
-    {"</tr>", false},
-    {"<tr>", true},
-    {"<td width=\"28%%\">Number of color</td>", true},
-    {"<td width=\"72%%\">%lld</td>", true},
-    {"</tr>", true},
-    {"<tr>", true},
-    {"<td width=\"28%%\">Bit per pixel</td>", true},
-    {"<td width=\"72%%\">%d (1Pixel==%d %s)</td>", true},
-    {"</tr>", true},
-    {"<tr>", true},
-    {"<td width=\"28%%\">Compressed?</td>", true},
-    {"<td width=\"72%%\">%s</td>", true},
-    {"</tr>", true},
-    {"<tr>", false},
-    {"<td width=\"28%%\">Available Data space</td>", false},
-    {"<td width=\"72%%\">%u byte</td>", false},
-    {"</tr>", false},
-    {"<tr>", false},
-    {"<td width=\"28%%\">Is this a Secret picture?</td>", false},
-    {"<td width=\"72%%\">%s</td>", false},
-    {"</tr>", false},
-    {"</table>", false},
-    {"</body>", false},
-    {"</html>", false},
+    { "<html>", false },
+    { "<head>", false },
+    { "<title>%s</title>", false },
+    { "</head>", false },
+    { "<body>", false },
+    { kBlankParagraph, false },
+    { "<table border=\"0\" width=\"100%%\" cellspacing=\"0\" cellpadding=\"0\">", false },
+    { "<tr>", false },
+    { "<td width=\"100%%\" bgcolor=\"#3399FF\"><b><font color=\"#FFFFFF\"><br>", false },
+    { "&nbsp;<font face=\"Arial Black\" size=\"4\">Veilmark ver0.1<br>", false },
+    { "</font></font></b></td>", false },
+    { "</tr>", false },
+    { "</table>", false },
+    { "<p><b><font face=\"Arial Black\" color=\"#3399FF\">Loaded Picture</font></b></p>", false },
+    { "<p><img border=\"0\" src=\"%s\"></p>", false },
+    { "<table border=\"1\" width=\"100%%\" cellspacing=\"0\">", false },
+    { "<tr>", false },
+    { "<td width=\"100%%\" colspan=\"2\" bgcolor=\"#008080\"><font color=\"#FFFFFF\"", false },
+    { "face=\"Arial Black\"><b>Picture Informaion</b></font></td>", false },
+    { "</tr>", false },
+    { "<tr>", false },
+    { "<td width=\"28%%\">Bitmap Size (w/h in pixel)</td>", false },
+    { "<td width=\"72%%\">%d/%d</td>", false },
+    { "</tr>", false },
+    { "<tr>", true },
+    { "<td width=\"28%%\">Number of color</td>", true },
+    { "<td width=\"72%%\">%lld</td>", true },
+    { "</tr>", true },
+    { "<tr>", true },
+    { "<td width=\"28%%\">Bit per pixel</td>", true },
+    { "<td width=\"72%%\">%d (1Pixel==%d %s)</td>", true },
+    { "</tr>", true },
+    { "<tr>", true },
+    { "<td width=\"28%%\">Compressed?</td>", true },
+    { "<td width=\"72%%\">%s</td>", true },
+    { "</tr>", true },
+    { "<tr>", false },
+    { "<td width=\"28%%\">Available Data space</td>", false },
+    { "<td width=\"72%%\">%u byte</td>", false },
+    { "</tr>", false },
+    { "<tr>", false },
+    { "<td width=\"28%%\">Is this a Secret picture?</td>", false },
+    { "<td width=\"72%%\">%s</td>", false },
+    { "</tr>", false },
+    { "</table>", false },
+    { "</body>", false },
+    { "</html>", false },
 };
 
 constexpr const char* kResultPageLines[] = {
@@ -103,8 +103,7 @@ std::string JoinLines(bool bitmapPage)
 
 // Formats without the 1024-byte cut of the string table: a page with a long
 // path is longer than that.
-template <typename... Arguments>
-std::string FormatPage(const std::string& format, Arguments... arguments)
+template <typename... Arguments> std::string FormatPage(const std::string& format, Arguments... arguments)
 {
     std::vector<char> buffer(format.size() + 256);
     for (;;) {
@@ -120,10 +119,7 @@ std::string FormatPage(const std::string& format, Arguments... arguments)
     }
 }
 
-std::string Decimal(long long value)
-{
-    return std::to_string(value);
-}
+std::string Decimal(long long value) { return std::to_string(value); }
 
 } // namespace
 
@@ -175,9 +171,9 @@ std::string BuildBmpReportPage(const std::string& templatePath, const BmpReportV
     // A pixel is measured in bits below 8 bits per pixel, in whole bytes above.
     const bool inBits = values.bitsPerPixel < 8;
     const int pixelSize = inBits ? values.bitsPerPixel : values.bitsPerPixel / 8;
-    return FormatPage(JoinLines(true), values.path.c_str(), values.path.c_str(), int(values.width),
-                      int(values.height), static_cast<long long>(values.colorCount), values.bitsPerPixel, pixelSize,
-                      inBits ? "Bit" : "Byte", compressed, unsigned(values.dataSpace), secret);
+    return FormatPage(JoinLines(true), values.path.c_str(), values.path.c_str(), int(values.width), int(values.height),
+        static_cast<long long>(values.colorCount), values.bitsPerPixel, pixelSize, inBits ? "Bit" : "Byte", compressed,
+        unsigned(values.dataSpace), secret);
 }
 
 std::string BuildJpegReportPage(const std::string& templatePath, const JpegReportValues& values)
@@ -192,8 +188,8 @@ std::string BuildJpegReportPage(const std::string& templatePath, const JpegRepor
         ReplaceToken(page, "%SECRETJPG%", secret);
         return page;
     }
-    return FormatPage(JoinLines(false), values.path.c_str(), values.path.c_str(), int(values.width),
-                      int(values.height), unsigned(values.dataSpace), secret);
+    return FormatPage(JoinLines(false), values.path.c_str(), values.path.c_str(), int(values.width), int(values.height),
+        unsigned(values.dataSpace), secret);
 }
 
 std::string BuildResultPage(const std::string& templatePath, const std::string& savedPath)

@@ -28,8 +28,8 @@ std::string DescribeContainerStatus(ContainerStatus status, std::uint32_t dataSp
     case ContainerStatus::MessageTooLong:
         if (dataSpace == 0)
             return "The picture is too small to hold a message.";
-        return FormatText("The message is too long: this picture holds at most %zu bytes.",
-                          MaxMessageLength(dataSpace));
+        return FormatText(
+            "The message is too long: this picture holds at most %zu bytes.", MaxMessageLength(dataSpace));
     case ContainerStatus::NoSecretData:
         return "The picture carries no secret data.";
     case ContainerStatus::WrongPassword:

@@ -30,27 +30,21 @@ constexpr std::uint32_t DataSpaceForCapacity(std::uint32_t capacity)
 
 // Bytes of message area that a message of `length` bytes occupies: the message
 // and its terminating zero, rounded up to whole 16-byte units.
-constexpr std::size_t CipheredLength(std::size_t length)
-{
-    return (length + 1 + 15) & ~std::size_t(15);
-}
+constexpr std::size_t CipheredLength(std::size_t length) { return (length + 1 + 15) & ~std::size_t(15); }
 
 // The largest message that fits `dataSpace` bytes of message area.
-constexpr std::size_t MaxMessageLength(std::uint32_t dataSpace)
-{
-    return dataSpace == 0 ? 0 : dataSpace - 1;
-}
+constexpr std::size_t MaxMessageLength(std::uint32_t dataSpace) { return dataSpace == 0 ? 0 : dataSpace - 1; }
 
 // Recognition: the container buffer starts with the magic's first three letters.
 bool StartsWithContainerMagic(const std::uint8_t* buffer, std::size_t length);
 
 enum class ContainerStatus {
     Ok,
-    NotLoaded,          // the picture holds no image
-    PasswordTooLong,    // more than 511 bytes
+    NotLoaded, // the picture holds no image
+    PasswordTooLong, // more than 511 bytes
     MessageHasZeroByte, // the message could not be read back past a zero byte
-    MessageTooLong,     // the enciphered message exceeds the data space
-    NoSecretData,       // the picture does not start with the magic
+    MessageTooLong, // the enciphered message exceeds the data space
+    NoSecretData, // the picture does not start with the magic
     WrongPassword,
 };
 
@@ -61,11 +55,10 @@ std::string DescribeContainerStatus(ContainerStatus status, std::uint32_t dataSp
 // area, writes the length word, enciphers the zero-padded message into the
 // message area and marks the magic. Every check runs before anything changes,
 // so a refused message leaves the picture as it was. Logs 127, 130, 131.
-[[nodiscard]] ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view password,
-                                             std::string_view message);
+[[nodiscard]] ContainerStatus WriteContainer(
+    CCarrierPicture& picture, std::string_view password, std::string_view message);
 
 // Load road: compares the password check and deciphers the whole message area;
 // the message is the text up to the first zero byte. Logs 127, 128, 129 after
 // the password has been accepted.
-[[nodiscard]] ContainerStatus ReadContainer(CCarrierPicture& picture, std::string_view password,
-                                            std::string& message);
+[[nodiscard]] ContainerStatus ReadContainer(CCarrierPicture& picture, std::string_view password, std::string& message);

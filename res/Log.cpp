@@ -13,10 +13,7 @@ LogSink& CurrentSink()
 }
 } // namespace
 
-LogSink SetLogSink(LogSink sink)
-{
-    return std::exchange(CurrentSink(), std::move(sink));
-}
+LogSink SetLogSink(LogSink sink) { return std::exchange(CurrentSink(), std::move(sink)); }
 
 void WriteLog(unsigned id)
 {

@@ -19,7 +19,10 @@ void WriteLog(unsigned id);
 // Installs a sink for the lifetime of the object and restores the previous one.
 class CScopedLogSink {
 public:
-    explicit CScopedLogSink(LogSink sink) : m_previous(SetLogSink(std::move(sink))) {}
+    explicit CScopedLogSink(LogSink sink)
+        : m_previous(SetLogSink(std::move(sink)))
+    {
+    }
     ~CScopedLogSink() { SetLogSink(std::move(m_previous)); }
     CScopedLogSink(const CScopedLogSink&) = delete;
     CScopedLogSink& operator=(const CScopedLogSink&) = delete;

@@ -10,9 +10,9 @@ namespace {
 
 std::string TemporaryTemplate(const std::string& contents)
 {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("veilmark-template-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                       "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".htm");
+    const auto path = std::filesystem::temp_directory_path()
+        / ("veilmark-template-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".htm");
     std::ofstream(path, std::ios::binary) << contents;
     return path.string();
 }
@@ -24,10 +24,10 @@ TEST(ReportPage, BuiltInBitmapPageShowsPixelSizeInBitsOrBytes)
         const char* row;
     };
     const Case cases[] = {
-        {1, "<td width=\"72%\">1 (1Pixel==1 Bit)</td>"},
-        {4, "<td width=\"72%\">4 (1Pixel==4 Bit)</td>"},
-        {8, "<td width=\"72%\">8 (1Pixel==1 Byte)</td>"},
-        {24, "<td width=\"72%\">24 (1Pixel==3 Byte)</td>"},
+        { 1, "<td width=\"72%\">1 (1Pixel==1 Bit)</td>" },
+        { 4, "<td width=\"72%\">4 (1Pixel==4 Bit)</td>" },
+        { 8, "<td width=\"72%\">8 (1Pixel==1 Byte)</td>" },
+        { 24, "<td width=\"72%\">24 (1Pixel==3 Byte)</td>" },
     };
     for (const Case& testCase : cases) {
         BmpReportValues values;
@@ -50,7 +50,7 @@ TEST(ReportPage, BuiltInBitmapPageShowsPixelSizeInBitsOrBytes)
 
 TEST(ReportPage, BuiltInJpegPageLeavesOutTheBitmapRows)
 {
-    const std::string page = BuildJpegReportPage("", {"/p/x.jpg", 640, 480, 1168, true});
+    const std::string page = BuildJpegReportPage("", { "/p/x.jpg", 640, 480, 1168, true });
     EXPECT_EQ(page.find("Number of color"), std::string::npos);
     EXPECT_EQ(page.find("Compressed?"), std::string::npos);
     EXPECT_NE(page.find("Bitmap Size (w/h in pixel)</td>\n<td width=\"72%\">640/480</td>"), std::string::npos);

@@ -1,5 +1,5 @@
-#include "PasswordKey.h"
 #include "SecretContainer.h"
+#include "PasswordKey.h"
 #include "UnitCipher.h"
 
 #include "Log.h"
@@ -14,7 +14,8 @@ namespace {
 // A picture that is nothing but a container buffer of a given carrier capacity.
 class CMemoryPicture : public CCarrierPicture {
 public:
-    explicit CMemoryPicture(std::uint32_t capacity) : m_buffer(capacity, 0xEE)
+    explicit CMemoryPicture(std::uint32_t capacity)
+        : m_buffer(capacity, 0xEE)
     {
         m_dataSpace = DataSpaceForCapacity(capacity);
     }
@@ -50,7 +51,7 @@ TEST(SecretContainer, DataSpaceFollowsCapacity)
 TEST(SecretContainer, LayoutAndRoundTripForMessageLengths)
 {
     const std::uint32_t capacity = 120; // data space 96
-    for (std::size_t length : {0u, 15u, 16u, 95u}) {
+    for (std::size_t length : { 0u, 15u, 16u, 95u }) {
         CMemoryPicture picture(capacity);
         const std::string message(length, 'm');
         ASSERT_EQ(WriteContainer(picture, "pw", message), ContainerStatus::Ok) << length;
@@ -116,10 +117,10 @@ TEST(SecretContainer, RevealIgnoresTheLengthWordAndNeedsTheMagic)
 
     CMemoryPicture normal(120);
     EXPECT_EQ(ReadContainer(normal, "pw", message), ContainerStatus::NoSecretData);
-    const std::uint8_t magicOnlyThree[] = {'V', 'M', 'H', 'X', 'Y', 'Z'};
+    const std::uint8_t magicOnlyThree[] = { 'V', 'M', 'H', 'X', 'Y', 'Z' };
     EXPECT_TRUE(StartsWithContainerMagic(magicOnlyThree, 6));
     EXPECT_FALSE(StartsWithContainerMagic(magicOnlyThree, 2));
-    const std::uint8_t lowerCase[] = {'v', 'M', 'H'};
+    const std::uint8_t lowerCase[] = { 'v', 'M', 'H' };
     EXPECT_FALSE(StartsWithContainerMagic(lowerCase, 3));
 }
 

@@ -1,5 +1,5 @@
-#include "PasswordKey.h"
 #include "Sha0.h"
+#include "PasswordKey.h"
 
 #include <gtest/gtest.h>
 
@@ -30,10 +30,10 @@ struct DigestCase {
 // FIPS 180 (1993) SHA-0 answers: "abc" and the two-block message from the
 // standard's appendix, and a million 'a's, which exercises many blocks.
 const DigestCase kSha0Cases[] = {
-    {"abc", "0164b8a914cd2a5e74c4f7ff082c4d97f1edf880"},
-    {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "d2516ee1acfa5baf33dfc1c471e438449ef134c8"},
-    {std::string(1000000, 'a'), "3232affa48628a26653b5aaa44541fd90d690603"},
-    {"", "f96cea198ad1dd5617ac084a3d92c6107708c0ef"},
+    { "abc", "0164b8a914cd2a5e74c4f7ff082c4d97f1edf880" },
+    { "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "d2516ee1acfa5baf33dfc1c471e438449ef134c8" },
+    { std::string(1000000, 'a'), "3232affa48628a26653b5aaa44541fd90d690603" },
+    { "", "f96cea198ad1dd5617ac084a3d92c6107708c0ef" },
 };
 
 TEST(Sha0, KnownAnswers)
@@ -47,7 +47,7 @@ TEST(Sha0, KnownAnswers)
 TEST(Sha0, PiecewiseUpdatesGiveTheOneShotDigest)
 {
     const std::string message(200, 'x');
-    for (std::size_t split : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 128u, 199u}) {
+    for (std::size_t split : { 0u, 1u, 55u, 56u, 63u, 64u, 65u, 128u, 199u }) {
         CSha0 hash;
         hash.Update(message.data(), split);
         hash.Update(message.data() + split, message.size() - split);
@@ -57,7 +57,7 @@ TEST(Sha0, PiecewiseUpdatesGiveTheOneShotDigest)
 
 TEST(PasswordKey, CheckIsSha0PrefixAndDiffersFromSha1)
 {
-    for (const char* password : {"", "secret", "Secret", "a much longer password with spaces"}) {
+    for (const char* password : { "", "secret", "Secret", "a much longer password with spaces" }) {
         const PasswordCheck check = MakePasswordCheck(password);
         const Sha0Digest full = Sha0(password, std::strlen(password));
         EXPECT_TRUE(std::equal(check.begin(), check.end(), full.begin())) << password;

@@ -1,5 +1,5 @@
-#include "Log.h"
 #include "StringTable.h"
+#include "Log.h"
 
 #include <gtest/gtest.h>
 

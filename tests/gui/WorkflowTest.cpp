@@ -358,7 +358,7 @@ private slots:
                 auto* send = qobject_cast<CSendMailDlg*>(mail);
                 script.m_seen << (send == nullptr ? QString("not the send-mail dialog")
                                                   : QString::fromStdString("mail: " + send->m_strServer + " "
-                                                        + send->m_strSender + " " + send->m_strAttachment));
+                                                      + send->m_strSender + " " + send->m_strAttachment));
                 QMetaObject::invokeMethod(mail, "reject", Qt::QueuedConnection);
             });
             script.Then(Answer::Message(script, QMessageBox::Ok));
