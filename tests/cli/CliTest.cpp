@@ -32,6 +32,15 @@ void WriteText(const std::filesystem::path& path, const std::string& text)
     WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+// A message of `length` bytes using every byte value but zero.
+std::string PatternedMessage(std::size_t length)
+{
+    std::string message(length, 'x');
+    for (std::size_t i = 0; i < length; ++i)
+        message[i] = char(1 + (i * 37) % 255);
+    return message;
+}
+
 class CliTest : public testing::Test {
 protected:
     // Runs veilmark-cli with `arguments`, feeding `input` on standard input.
@@ -113,9 +122,7 @@ TEST_P(CliDepth, HideThenRevealRoundTrips)
     Put("in.bmp", MakeBmp({ .bitCount = std::uint16_t(depth.bitCount) }));
     Put("pw", "Open sesame\n");
     for (std::size_t length : { std::size_t(0), std::size_t(15), std::size_t(16), depth.dataSpace - 1 }) {
-        std::string message(length, 'x');
-        for (std::size_t i = 0; i < length; ++i)
-            message[i] = char(1 + (i * 37) % 255);
+        const std::string message = PatternedMessage(length);
         Put("message", message);
         const RunResult hidden
             = Run({ "hide", "in.bmp", "out.bmp", "--message-file", "message", "--password-file", "pw" });
@@ -355,9 +362,7 @@ TEST_F(CliJpeg, CameraStyleFileThenOwnFile)
     // A picture saved by this program carries one bit in every chroma block of
     // its 4:4:4 encoding, so its data space grows to 1168 bytes.
     for (std::size_t length : { std::size_t(0), std::size_t(15), std::size_t(16), std::size_t(271) }) {
-        std::string message(length, 'j');
-        for (std::size_t i = 0; i < length; ++i)
-            message[i] = char(1 + (i * 53) % 255);
+        const std::string message = PatternedMessage(length);
         Put("message", message);
         const RunResult hidden
             = Run({ "hide", "in.JPEG", "out.jpg", "--message-file", "message", "--password-file", "pw" });
