@@ -141,6 +141,15 @@ void CUpdateSession::OnStartUpdate()
         FinishRun();
 }
 
+void CUpdateSession::DownloadNext(int stage, const std::string& fileName)
+{
+    const std::string url = JoinUrl(m_serverAddress, fileName);
+    m_updateStage = stage;
+    LogText(kStringSeparator);
+    if (!BeginDownload(url))
+        FinishRun();
+}
+
 bool CUpdateSession::BeginDownload(const std::string& url)
 {
     if (m_worker.joinable())
@@ -205,11 +214,7 @@ void CUpdateSession::OnDownloadDone()
     case kStageVersionFile:
         if (IsNewerVersion(cachePath)) {
             LogText(kStringStartingUpdate);
-            const std::string url = JoinUrl(m_serverAddress, kPatchListName);
-            m_updateStage = kStagePatchList;
-            LogText(kStringSeparator);
-            if (!BeginDownload(url))
-                FinishRun();
+            DownloadNext(kStagePatchList, kPatchListName);
         } else {
             LogText(kStringUpToDate);
             FinishRun();
@@ -217,11 +222,7 @@ void CUpdateSession::OnDownloadDone()
         break;
     case kStagePatchList:
         if (FindPatchEntry(cachePath)) {
-            const std::string url = JoinUrl(m_serverAddress, m_patchFileName);
-            m_updateStage = kStagePatchFile;
-            LogText(kStringSeparator);
-            if (!BeginDownload(url))
-                FinishRun();
+            DownloadNext(kStagePatchFile, m_patchFileName);
         } else {
             LogText(kStringUpToDate);
             FinishRun();

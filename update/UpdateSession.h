@@ -78,6 +78,9 @@ public:
 
     // Starts the worker for `url` unless one is running.
     bool BeginDownload(const std::string& url);
+    // Enters the next stage and downloads its file from the server; a
+    // download that cannot start ends the run.
+    void DownloadNext(int stage, const std::string& fileName);
     // True when the downloaded version file names a version above the
     // installed one.
     bool IsNewerVersion(const std::string& path);
