@@ -4,19 +4,57 @@
 
 #include <cstring>
 
-// Forward DCT, ITU-T T.81 A.3.3, as the direct sum of 64 products per
-// coefficient in double precision:
+// Forward DCT, ITU-T T.81 A.3.3. The defined result is the direct sum of 64
+// products per coefficient in double precision:
 //   sum(v,u) = sum over y, then x, of (s(x,y) * T[u][x]) * T[v][y]
-// with single-precision table values. The inner factor s(x,y) * T[u][x] does
-// not depend on v, so it is formed once per block (it is exact: an 8-bit
-// sample times a 24-bit significand); each term is then one multiplication by
-// T[v][y], exactly as written. The 64 sums of a block run side by side in
-// vector lanes (u across a pair of 4-lane vectors, v across registers); each
-// keeps the order y outer, x inner, and the accumulators stay in registers.
+// with single-precision table values, F = (C(v) C(u) * sum) * 0.25 truncated,
+// and the quantized value trunc(F) / q truncated. Only that quantized value
+// leaves this file, and it equals trunc(F / q), a step function of F that
+// jumps only where F / q crosses a non-zero integer.
+//
+// So the block is first transformed separably (rows, then columns: 1024
+// multiply-adds in place of 4096) into sum', and t = sum' * k with
+// k = (C(v) C(u) * 0.25) * (1/q) is quantized directly. Where t lies within
+// kMargin of a non-zero integer, that one coefficient is recomputed by the
+// direct sum (DirectCoefficient). Everywhere else trunc(t) is the direct
+// sum's quantized value, because t and F / q are far closer than kMargin.
+//
+// With u = 2^-53, gamma(n) = n u / (1 - n u), |s| <= 128, |T| <= 1, c = the
+// double C(v) C(u) <= 1, and S the exact sum of the 64 products:
+// - Direct sum: each s * T[u][x] is exact (8-bit times 24-bit significand);
+//   the 64 products by T[v][y] and their additions err by at most
+//   gamma(64) * sum |terms| <= gamma(64) * 8192 < 5.9e-11.
+// - Rows: R(y,u) = sum over x of s * T[u][x] is exact. Every T is a float of
+//   magnitude at least cos(7 pi / 16) > 1/8, so a multiple of 2^-26; so is
+//   every product and partial sum, all below 2^10 in magnitude: 36 bits.
+// - Columns: sum' = sum over y of R(y,u) * T[v][y] errs from S by at most
+//   gamma(8) * sum |R T| <= gamma(8) * 8192 < 7.3e-12.
+// - So |sum' - sum| < 6.7e-11, and c |sum' - sum| / (4q) < 1.7e-11.
+// - F = (c * sum) * 0.25 rounds once (0.25 is exact): |F - c sum / 4| <=
+//   2048 u, so |F / q - c sum / (4q)| < 2.3e-13.
+// - k carries two roundings (1/q, the product; c * 0.25 is exact) and t one
+//   more: |t - c sum' / (4q)| <= 3.01 u * 2048 < 7e-13.
+// Hence |t - F / q| < 2e-11 for every q >= 1. kMargin = 1e-6 is 50,000 times
+// that: if no non-zero integer lies within kMargin of t, none lies between t
+// and F / q, which therefore share one interval (k, k+1) with k >= 1, or
+// (-1, 1), or (k-1, k) with k <= -1, where trunc is constant.
 
 namespace {
 
 constexpr double kHalfSqrt = 0.7071; // C(0)
+constexpr double kMargin = 1e-6;
+constexpr double kRounder = 0x1.8p52; // x + it - it rounds x to an integer
+
+// |x|, by clearing the sign bits
+template <typename Double, typename Long>
+JPEG_ALWAYS_INLINE Double Magnitude(Double x)
+{
+    Long bits;
+    std::memcpy(&bits, &x, sizeof x);
+    bits = bits & 0x7fffffffffffffffll;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
 
 struct ForwardTables {
     ForwardTables()
@@ -26,14 +64,18 @@ struct ForwardTables {
                 column[x][u / 4][u % 4] = double(ForwardDctTable(u, x));
         }
         for (int v = 0; v < 8; ++v) {
-            for (int y = 0; y < 8; ++y)
+            for (int y = 0; y < 8; ++y) {
                 table[v][y] = double(ForwardDctTable(v, y));
+                for (int lane = 0; lane < 8; ++lane)
+                    spread[v][y][lane] = table[v][y];
+            }
             for (int u = 0; u < 8; ++u)
                 scale[v][u / 4][u % 4] = (v == 0 ? kHalfSqrt : 1.0) * (u == 0 ? kHalfSqrt : 1.0);
         }
     }
     JpegDouble4 column[8][2]; // T[u][x] for u = 0..7, by x
     double table[8][8]; // T[v][y]
+    alignas(64) double spread[8][8][8]; // T[v][y] in every lane
     JpegDouble4 scale[8][2]; // C(v) C(u)
 };
 
@@ -43,113 +85,115 @@ const ForwardTables& Tables()
     return tables;
 }
 
+// The direct sum for one coefficient, quantized: the defined result.
+std::int16_t DirectCoefficient(const std::int8_t* samples, std::ptrdiff_t stride,
+    const JpegForwardQuantizer& quantizer, int v, int u, const ForwardTables& tables)
+{
+    double sum = 0.0;
+    for (int y = 0; y < 8; ++y) {
+        const double factor = tables.table[v][y];
+        for (int x = 0; x < 8; ++x)
+            sum = sum + (double(samples[y * stride + x]) * tables.column[x][u / 4][u % 4]) * factor;
+    }
+    const double coefficient = (tables.scale[v][u / 4][u % 4] * sum) * 0.25;
+    const std::int32_t truncated = std::int32_t(coefficient);
+    return std::int16_t(std::int32_t(double(truncated) * quantizer.reciprocal[8 * v + u]));
+}
+
+// Double, Long, Int and Short are vectors of 4 or 8 lanes; the 8 values of
+// u are spread over 8 / lanes of them.
+template <typename Double, typename Long, typename Int, typename Short>
 JPEG_ALWAYS_INLINE void ForwardDctBody(const std::int8_t* samples, std::ptrdiff_t stride,
     const JpegForwardQuantizer& quantizer, std::int16_t* output, const ForwardTables& tables)
 {
-    // partial[8y + x][u] = s(x,y) * T[u][x]
-    JpegDouble4 partial[64][2];
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            const double sample = samples[y * stride + x];
-            partial[8 * y + x][0] = sample * tables.column[x][0];
-            partial[8 * y + x][1] = sample * tables.column[x][1];
-        }
-    }
-
-    // Four rows of coefficients (v) at a time keep 8 accumulators, 4 factors
-    // and the partial products within 16 vector registers.
-    for (int firstRow = 0; firstRow < 8; firstRow += 4) {
-        JpegDouble4 sum[4][2] = {};
-        for (int y = 0; y < 8; ++y) {
-            const double t0 = tables.table[firstRow][y];
-            const double t1 = tables.table[firstRow + 1][y];
-            const double t2 = tables.table[firstRow + 2][y];
-            const double t3 = tables.table[firstRow + 3][y];
-            for (int x = 0; x < 8; ++x) {
-                const JpegDouble4 low = partial[8 * y + x][0];
-                const JpegDouble4 high = partial[8 * y + x][1];
-                sum[0][0] = sum[0][0] + low * t0;
-                sum[0][1] = sum[0][1] + high * t0;
-                sum[1][0] = sum[1][0] + low * t1;
-                sum[1][1] = sum[1][1] + high * t1;
-                sum[2][0] = sum[2][0] + low * t2;
-                sum[2][1] = sum[2][1] + high * t2;
-                sum[3][0] = sum[3][0] + low * t3;
-                sum[3][1] = sum[3][1] + high * t3;
-            }
-        }
-        for (int row = 0; row < 4; ++row) {
-            const int v = firstRow + row;
-            for (int half = 0; half < 2; ++half) {
-                const JpegDouble4 coefficient = (tables.scale[v][half] * sum[row][half]) * 0.25;
-                const JpegInt4 truncated = __builtin_convertvector(coefficient, JpegInt4);
-                JpegDouble4 reciprocal;
-                std::memcpy(&reciprocal, quantizer.reciprocal + 8 * v + 4 * half, sizeof reciprocal);
-                const JpegInt4 quantized
-                    = __builtin_convertvector(__builtin_convertvector(truncated, JpegDouble4) * reciprocal, JpegInt4);
-                for (int lane = 0; lane < 4; ++lane)
-                    output[8 * v + 4 * half + lane] = std::int16_t(quantized[lane]);
-            }
-        }
-    }
-}
-
-// With 32 registers of 8 doubles the whole block fits in one pass: 8
-// accumulators (one per v, lanes u), 8 factors T[v][y] and the partial
-// products. Each lane runs the same operations as above.
-JPEG_ALWAYS_INLINE void ForwardDctWideBody(const std::int8_t* samples, std::ptrdiff_t stride,
-    const JpegForwardQuantizer& quantizer, std::int16_t* output, const ForwardTables& tables)
-{
-    JpegDouble8 columns[8];
+    constexpr int kLanes = int(sizeof(Double) / sizeof(double));
+    constexpr int kParts = 8 / kLanes;
+    Double columns[8][kParts];
     std::memcpy(columns, tables.column, sizeof columns);
-    JpegDouble8 partial[64];
+
+    // rows[y][part][lane] = R(y, kLanes part + lane), exact
+    Double rows[8][kParts];
     for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x)
-            partial[8 * y + x] = double(samples[y * stride + x]) * columns[x];
-    }
-    JpegDouble8 sum[8] = {};
-    for (int y = 0; y < 8; ++y) {
-        double t[8];
-#pragma GCC unroll 8
-        for (int v = 0; v < 8; ++v)
-            t[v] = tables.table[v][y];
+        Double sum[kParts] = {};
         for (int x = 0; x < 8; ++x) {
-            const JpegDouble8 product = partial[8 * y + x];
-#pragma GCC unroll 8
-            for (int v = 0; v < 8; ++v)
-                sum[v] = sum[v] + product * t[v];
+            // 4 lanes: spread as integers, then converted, which is far
+            // cheaper than spreading a double where the vector is two SSE2
+            // halves
+            Double sample;
+            if constexpr (kLanes == 4)
+                sample = __builtin_convertvector(Int {} + std::int32_t(samples[y * stride + x]), Double);
+            else
+                sample = Double {} + double(samples[y * stride + x]);
+            for (int part = 0; part < kParts; ++part)
+                sum[part] = sum[part] + sample * columns[x][part];
+        }
+        for (int part = 0; part < kParts; ++part)
+            rows[y][part] = sum[part];
+    }
+
+    alignas(64) std::int64_t near[64]; // sign bit: recompute
+    Long anyNear = {};
+    for (int v = 0; v < 8; ++v) {
+        Double sum[kParts] = {};
+        for (int y = 0; y < 8; ++y) {
+            Double factor;
+            std::memcpy(&factor, tables.spread[v][y], sizeof factor);
+            for (int part = 0; part < kParts; ++part)
+                sum[part] = sum[part] + rows[y][part] * factor;
+        }
+        for (int part = 0; part < kParts; ++part) {
+            Double scaled;
+            std::memcpy(&scaled, quantizer.scaled + 8 * v + kLanes * part, sizeof scaled);
+            const Double ratio = sum[part] * scaled;
+            const Int quantized = __builtin_convertvector(ratio, Int);
+            const Short narrow = __builtin_convertvector(quantized, Short);
+            const int first = 8 * v + kLanes * part;
+            std::memcpy(output + first, &narrow, sizeof narrow);
+
+            // nearest integer (|ratio| < 2^51) and the distance to it, exact
+            const Double nearest = (ratio + kRounder) - kRounder;
+            const Double offset = ratio - nearest;
+            // within kMargin of a non-zero integer: |offset| < kMargin <
+            // |ratio| (kMargin < 1/2), i.e. both differences below are
+            // negative; their sign bits tell
+            const Double below = Magnitude<Double, Long>(offset) - kMargin;
+            const Double above = kMargin - Magnitude<Double, Long>(ratio);
+            Long belowBits, aboveBits;
+            std::memcpy(&belowBits, &below, sizeof below);
+            std::memcpy(&aboveBits, &above, sizeof above);
+            const Long flags = belowBits & aboveBits;
+            std::memcpy(near + first, &flags, sizeof flags);
+            anyNear = anyNear | flags;
         }
     }
-    for (int v = 0; v < 8; ++v) {
-        JpegDouble8 scale, reciprocal;
-        std::memcpy(&scale, tables.scale[v], sizeof scale);
-        std::memcpy(&reciprocal, quantizer.reciprocal + 8 * v, sizeof reciprocal);
-        const JpegDouble8 coefficient = (scale * sum[v]) * 0.25;
-        const JpegInt8 truncated = __builtin_convertvector(coefficient, JpegInt8);
-        const JpegInt8 quantized
-            = __builtin_convertvector(__builtin_convertvector(truncated, JpegDouble8) * reciprocal, JpegInt8);
-        for (int lane = 0; lane < 8; ++lane)
-            output[8 * v + lane] = std::int16_t(quantized[lane]);
+    std::int64_t any = 0;
+    for (int lane = 0; lane < kLanes; ++lane)
+        any |= anyNear[lane];
+    if (any >= 0)
+        return;
+    for (int n = 0; n < 64; ++n) {
+        if (near[n] < 0)
+            output[n] = DirectCoefficient(samples, stride, quantizer, n / 8, n % 8, tables);
     }
 }
 
 void ForwardDctBaseline(
     const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
-    ForwardDctBody(samples, stride, quantizer, output, Tables());
+    ForwardDctBody<JpegDouble4, JpegLong4, JpegInt4, JpegShort4>(samples, stride, quantizer, output, Tables());
 }
 
 #if JPEG_HAVE_AVX2_DISPATCH
 JPEG_TARGET_AVX2 void ForwardDctAvx2(
     const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
-    ForwardDctBody(samples, stride, quantizer, output, Tables());
+    ForwardDctBody<JpegDouble4, JpegLong4, JpegInt4, JpegShort4>(samples, stride, quantizer, output, Tables());
 }
 
 JPEG_TARGET_AVX512 void ForwardDctAvx512(
     const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output)
 {
-    ForwardDctWideBody(samples, stride, quantizer, output, Tables());
+    ForwardDctBody<JpegDouble8, JpegLong8, JpegInt8, JpegShort8>(samples, stride, quantizer, output, Tables());
 }
 #endif
 
@@ -178,8 +222,12 @@ float ForwardDctTable(int k, int n)
 JpegForwardQuantizer MakeForwardQuantizer(const std::uint8_t* quantizationZigzag)
 {
     JpegForwardQuantizer quantizer;
-    for (int k = 0; k < 64; ++k)
-        quantizer.reciprocal[kZigzagToNatural[std::size_t(k)]] = QuantizerReciprocal(quantizationZigzag[k]);
+    for (int k = 0; k < 64; ++k) {
+        const int natural = kZigzagToNatural[std::size_t(k)];
+        quantizer.reciprocal[natural] = QuantizerReciprocal(quantizationZigzag[k]);
+        const double c = (natural / 8 == 0 ? kHalfSqrt : 1.0) * (natural % 8 == 0 ? kHalfSqrt : 1.0);
+        quantizer.scaled[natural] = (c * 0.25) * (1.0 / quantizationZigzag[k]);
+    }
     return quantizer;
 }
 

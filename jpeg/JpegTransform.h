@@ -27,8 +27,10 @@ void InverseDct(const std::int16_t* coefficients, const std::uint16_t* quantizat
 // F/q by less than 2^-12, which never reaches the next integer (at least 1/q
 // away unless F/q is one), and outweighs every rounding error of the
 // product.
+// `scaled` holds (C(v) C(u) * 0.25) * (1/q) for the same positions.
 struct JpegForwardQuantizer {
-    alignas(32) double reciprocal[64]; // natural order
+    alignas(64) double reciprocal[64]; // natural order
+    alignas(64) double scaled[64]; // natural order
 };
 JpegForwardQuantizer MakeForwardQuantizer(const std::uint8_t* quantizationZigzag);
 inline double QuantizerReciprocal(int divisor) { return (1.0 / divisor) * (1.0 + 0x1p-24); }
@@ -36,7 +38,9 @@ inline double QuantizerReciprocal(int divisor) { return (1.0 / divisor) * (1.0 +
 // Forward DCT and quantization of one block of level-shifted samples
 // (double precision). F(v,u) = C(v) C(u) sum 0.25 truncated, where sum adds
 // (s(x,y) T[u][x]) T[v][y] with y outer and x inner; then F / q truncated.
-// `output` receives the 64 quantized values in natural order.
+// `output` receives the 64 quantized values in natural order. The value is
+// reached by a faster route that gives the same quantized values (see
+// JpegFdct.cpp).
 void ForwardDctQuantize(
     const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer, std::int16_t* output);
 

@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -44,26 +48,34 @@ void ReferenceInverseDct(const std::int16_t* coefficients, const std::uint16_t* 
     }
 }
 
-// F(v,u) = C(v) C(u) sum 0.25, sum over y then x of s T[u][x] T[v][y];
-// quantized by integer division, in natural order.
+// F(v,u) = C(v) C(u) sum 0.25, sum over y then x of s T[u][x] T[v][y],
+// before truncation.
+double ReferenceCoefficient(const std::int8_t* samples, int v, int u)
+{
+    static const auto t = [] {
+        std::array<std::array<double, 8>, 8> table;
+        for (int k = 0; k < 8; ++k) {
+            for (int n = 0; n < 8; ++n)
+                table[std::size_t(k)][std::size_t(n)] = double(ForwardDctTable(k, n));
+        }
+        return table;
+    }();
+    double sum = 0.0;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x)
+            sum += double(samples[8 * y + x]) * t[std::size_t(u)][std::size_t(x)] * t[std::size_t(v)][std::size_t(y)];
+    }
+    const double cv = v == 0 ? 0.7071 : 1.0;
+    const double cu = u == 0 ? 0.7071 : 1.0;
+    return cv * cu * sum * 0.25;
+}
+
+// F truncated, then quantized by integer division, in natural order.
 void ReferenceForwardDct(const std::int8_t* samples, const std::uint8_t* quantizationZigzag, std::int16_t* output)
 {
-    std::int32_t natural[64];
-    for (int v = 0; v < 8; ++v) {
-        for (int u = 0; u < 8; ++u) {
-            double sum = 0.0;
-            for (int y = 0; y < 8; ++y) {
-                for (int x = 0; x < 8; ++x)
-                    sum += double(samples[8 * y + x]) * double(ForwardDctTable(u, x)) * double(ForwardDctTable(v, y));
-            }
-            const double cv = v == 0 ? 0.7071 : 1.0;
-            const double cu = u == 0 ? 0.7071 : 1.0;
-            natural[8 * v + u] = std::int32_t(cv * cu * sum * 0.25);
-        }
-    }
     for (int k = 0; k < 64; ++k) {
         const int n = kZigzagToNatural[std::size_t(k)];
-        output[n] = std::int16_t(natural[n] / quantizationZigzag[k]);
+        output[n] = std::int16_t(std::int32_t(ReferenceCoefficient(samples, n / 8, n % 8)) / quantizationZigzag[k]);
     }
 }
 
@@ -204,6 +216,169 @@ TEST(JpegTransformTest, ForwardDctMatchesReferenceBitForBit)
             ASSERT_EQ(0, std::memcmp(expected, actual, sizeof expected)) << "trial " << trial;
         }
     }
+}
+
+// The quantized values on many blocks of every kind, and on blocks steered
+// so that F / q lies within a hair of a non-zero integer, where the
+// quantized value jumps.
+class ForwardDctQuantizationTest : public ::testing::Test {
+protected:
+    ForwardDctQuantizationTest()
+    {
+        std::fill(std::begin(m_ones), std::end(m_ones), std::uint8_t(1));
+        m_tables[0] = kLuminanceQuantization.data();
+        m_tables[1] = kChrominanceQuantization.data();
+        m_tables[2] = m_ones;
+    }
+
+    void ExpectSameAsReference(const std::int8_t* samples, const char* what, int trial)
+    {
+        std::int32_t truncated[64];
+        for (int n = 0; n < 64; ++n)
+            truncated[n] = std::int32_t(ReferenceCoefficient(samples, n / 8, n % 8));
+        for (const std::uint8_t* table : m_tables) {
+            std::int16_t expected[64], actual[64];
+            for (int k = 0; k < 64; ++k) {
+                const int n = kZigzagToNatural[std::size_t(k)];
+                expected[n] = std::int16_t(truncated[n] / table[k]);
+            }
+            ForwardDctQuantize(samples, 8, MakeForwardQuantizer(table), actual);
+            for (int n = 0; n < 64; ++n)
+                ASSERT_EQ(expected[n], actual[n]) << what << " " << trial << ", coefficient " << n
+                                                  << ", table " << (table == m_ones ? 2 : table[0] == 16 ? 0 : 1);
+        }
+    }
+
+    std::uint8_t m_ones[64];
+    const std::uint8_t* m_tables[3];
+};
+
+TEST_F(ForwardDctQuantizationTest, ManyBlocksMatchTheDirectSum)
+{
+    std::mt19937 random(23);
+    for (int trial = 0; trial < 120000; ++trial) {
+        std::int8_t samples[64];
+        const int level = int(random() % 256) - 128;
+        for (int n = 0; n < 64; ++n) {
+            switch (trial % 5) {
+            case 0: // noise
+                samples[n] = std::int8_t(int(random() % 256) - 128);
+                break;
+            case 1: // extremes
+                samples[n] = std::int8_t(random() % 2 ? 127 : -128);
+                break;
+            case 2: // flat, every level in turn
+                samples[n] = std::int8_t(trial / 5 % 256 - 128);
+                break;
+            case 3: // smooth with a little grain
+                samples[n] = std::int8_t(std::clamp(level + (n % 8) * (trial % 7 - 3) + (n / 8) * (trial % 11 - 5)
+                        + int(random() % 3) - 1, -128, 127));
+                break;
+            default: // two levels with an edge
+                samples[n] = std::int8_t(n % 8 + n / 8 < trial % 15 ? level : -level - 1);
+                break;
+            }
+        }
+        ExpectSameAsReference(samples, "block", trial);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST_F(ForwardDctQuantizationTest, BlocksOnQuantizationStepsMatchTheDirectSum)
+{
+    // F is linear in the samples, with weights w(x,y) that take at most 16
+    // magnitudes, all met at 0 <= x, y < 4. A step changes up to four of
+    // those samples by -20..20: every pair of changes is listed with its
+    // effect on F / q, sorted, and for each pair a binary search finds the
+    // partner pair that best cancels the remaining distance. The true F then
+    // checks the result.
+    struct Pair {
+        double effect;
+        std::int8_t first, second, firstDelta, secondDelta;
+    };
+    std::mt19937 random(5);
+    int steered = 0, attempts = 0;
+    for (int table = 0; table < 3; ++table) {
+        for (int n = table; n < 64; n += 8, ++attempts) {
+            int q = 1;
+            for (int k = 0; k < 64; ++k) {
+                if (kZigzagToNatural[std::size_t(k)] == n)
+                    q = m_tables[table][k];
+            }
+            const int v = n / 8, u = n % 8;
+            // a start along the basis function, so that F / q is well away
+            // from 0 and the nearest integer is a step of the quantizer
+            std::int8_t samples[64];
+            for (int i = 0; i < 64; ++i) {
+                const int level = 40 + int(random() % 41);
+                samples[i] = std::int8_t(ForwardDctTable(u, i % 8) * ForwardDctTable(v, i / 8) < 0 ? -level : level);
+            }
+            int index[16];
+            double weight[16];
+            for (int i = 0; i < 16; ++i) {
+                index[i] = 8 * (i / 4) + i % 4;
+                std::int8_t impulse[64] = {};
+                impulse[index[i]] = 64;
+                weight[i] = ReferenceCoefficient(impulse, v, u) / 64 / q;
+            }
+            std::vector<Pair> pairs;
+            for (int i = 0; i < 16; ++i) {
+                for (int j = i + 1; j < 16; ++j) {
+                    for (int di = -20; di <= 20; ++di) {
+                        for (int dj = -20; dj <= 20; ++dj)
+                            pairs.push_back({ di * weight[i] + dj * weight[j], std::int8_t(i), std::int8_t(j),
+                                std::int8_t(di), std::int8_t(dj) });
+                    }
+                }
+            }
+            std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) { return a.effect < b.effect; });
+
+            const double start = ReferenceCoefficient(samples, v, u) / q;
+            const double target = std::round(start);
+            double distance = std::fabs(start - target);
+            for (int step = 0; step < 3 && distance > 1e-12; ++step) {
+                const double error = ReferenceCoefficient(samples, v, u) / q - target;
+                double best = std::fabs(error);
+                const Pair* chosen[2] = {};
+                for (const Pair& pair : pairs) {
+                    auto at = std::lower_bound(pairs.begin(), pairs.end(), -error - pair.effect,
+                        [](const Pair& p, double value) { return p.effect < value; });
+                    for (auto it : { at, at == pairs.begin() ? at : at - 1 }) {
+                        if (it == pairs.end())
+                            continue;
+                        const double remaining = std::fabs(error + pair.effect + it->effect);
+                        if (remaining < best) {
+                            best = remaining;
+                            chosen[0] = &pair;
+                            chosen[1] = &*it;
+                        }
+                    }
+                }
+                if (chosen[0] == nullptr)
+                    break;
+                std::int8_t changed[64];
+                std::memcpy(changed, samples, sizeof changed);
+                for (const Pair* pair : chosen) {
+                    changed[index[pair->first]] = std::int8_t(changed[index[pair->first]] + pair->firstDelta);
+                    changed[index[pair->second]] = std::int8_t(changed[index[pair->second]] + pair->secondDelta);
+                }
+                const double reached = std::fabs(ReferenceCoefficient(changed, v, u) / q - target);
+                if (reached >= distance)
+                    break;
+                distance = reached;
+                std::memcpy(samples, changed, sizeof changed);
+            }
+            if (distance < 1e-7)
+                ++steered;
+            ExpectSameAsReference(samples, "steered block", attempts);
+            if (HasFatalFailure())
+                return;
+        }
+    }
+    // the steering must reach the steps for the test to mean anything (F at
+    // the few positions with one or two weight magnitudes cannot get close)
+    EXPECT_GE(steered, attempts / 2);
 }
 
 TEST(JpegTransformTest, QuantizerReciprocalGivesIntegerDivision)
