@@ -28,12 +28,7 @@ protected:
     // A JPEG written by cjpeg with the given options.
     std::string MakeCjpegFile(const RgbPicture& picture, const std::string& options, const std::string& name)
     {
-        const std::string input = m_scratch.Path(name + ".pnm");
-        const std::string output = m_scratch.Path(name + ".jpg");
-        EXPECT_TRUE(WritePnm(input, picture));
-        std::string errors;
-        EXPECT_EQ(0, RunCommand("cjpeg " + options + " -outfile " + output + " " + input, &errors)) << errors;
-        return output;
+        return ::MakeCjpegFile(m_scratch, picture, options, name);
     }
 
     RgbPicture DecodeWithDjpeg(const std::string& path)

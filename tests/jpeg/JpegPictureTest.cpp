@@ -22,11 +22,7 @@ protected:
 
     std::string MakeCjpegFile(const RgbPicture& picture, const std::string& options, const std::string& name)
     {
-        const std::string input = m_scratch.Path(name + ".pnm");
-        const std::string output = m_scratch.Path(name + ".jpg");
-        EXPECT_TRUE(WritePnm(input, picture));
-        EXPECT_EQ(0, RunCommand("cjpeg " + options + " -outfile " + output + " " + input));
-        return output;
+        return ::MakeCjpegFile(m_scratch, picture, options, name);
     }
 
     static std::unique_ptr<CCarrierPicture> LoadPicture(const std::string& path, int expected = kPictureOk)

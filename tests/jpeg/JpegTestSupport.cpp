@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
@@ -300,4 +302,15 @@ bool ParseOwnScan(const std::vector<std::uint8_t>& file, std::vector<ParsedBlock
         if (bits.Next() != 0)
             return false;
     return bits.offset + 2 == file.size() && file[bits.offset] == 0xFF && file[bits.offset + 1] == 0xD9;
+}
+
+std::string MakeCjpegFile(
+    const CScratchFolder& scratch, const RgbPicture& picture, const std::string& options, const std::string& name)
+{
+    const std::string input = scratch.Path(name + ".pnm");
+    const std::string output = scratch.Path(name + ".jpg");
+    EXPECT_TRUE(WritePnm(input, picture));
+    std::string errors;
+    EXPECT_EQ(0, RunCommand("cjpeg " + options + " -outfile " + output + " " + input, &errors)) << errors;
+    return output;
 }

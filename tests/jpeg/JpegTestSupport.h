@@ -55,6 +55,12 @@ private:
 
 // The JPEG marker segments of a file, in order (marker code, offset of the
 // 0xFF, total length including the marker); stops at SOS.
+// Writes `picture` as a PNM file in `scratch` and encodes it with cjpeg and the
+// given options; returns the JPEG's path. Failures are reported as test
+// failures.
+std::string MakeCjpegFile(
+    const CScratchFolder& scratch, const RgbPicture& picture, const std::string& options, const std::string& name);
+
 struct SegmentInfo {
     std::uint8_t marker = 0;
     std::size_t offset = 0;
