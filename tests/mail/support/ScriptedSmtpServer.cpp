@@ -87,6 +87,18 @@ const std::vector<std::string>& CScriptedSmtpServer::Transcript()
     return m_transcript;
 }
 
+bool CScriptedSmtpServer::ReceiveMore(int connection)
+{
+    char buffer[4096];
+    if (!WaitReadable(connection))
+        return false;
+    const ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
+    if (count <= 0)
+        return false;
+    m_pending.append(buffer, static_cast<std::size_t>(count));
+    return true;
+}
+
 bool CScriptedSmtpServer::ReadLine(int connection, std::string& line)
 {
     for (;;) {
@@ -95,13 +107,8 @@ bool CScriptedSmtpServer::ReadLine(int connection, std::string& line)
             m_pending.erase(0, end + 2);
             return true;
         }
-        char buffer[4096];
-        if (!WaitReadable(connection))
+        if (!ReceiveMore(connection))
             return false;
-        const ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return false;
-        m_pending.append(buffer, static_cast<std::size_t>(count));
     }
 }
 
@@ -116,13 +123,8 @@ bool CScriptedSmtpServer::ReadMailData(int connection)
             m_pending.erase(0, end + endMark.size());
             return true;
         }
-        char buffer[4096];
-        if (!WaitReadable(connection))
+        if (!ReceiveMore(connection))
             return false;
-        const ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return false;
-        m_pending.append(buffer, static_cast<std::size_t>(count));
     }
 }
 

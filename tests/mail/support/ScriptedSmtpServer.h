@@ -33,6 +33,9 @@ public:
 
 private:
     void Serve();
+    // Appends what the client sends next to m_pending; false when it closed
+    // the connection or stayed silent.
+    bool ReceiveMore(int connection);
     bool ReadLine(int connection, std::string& line);
     bool ReadMailData(int connection);
 
