@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libssl-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   python3 python3-aiosmtpd
   libjpeg-turbo-progs
   xvfb xauth fonts-dejavu-core
