@@ -46,8 +46,7 @@ constexpr double kMargin = 1e-6;
 constexpr double kRounder = 0x1.8p52; // x + it - it rounds x to an integer
 
 // |x|, by clearing the sign bits
-template <typename Double, typename Long>
-JPEG_ALWAYS_INLINE Double Magnitude(Double x)
+template <typename Double, typename Long> JPEG_ALWAYS_INLINE Double Magnitude(Double x)
 {
     Long bits;
     std::memcpy(&bits, &x, sizeof x);
@@ -86,8 +85,8 @@ const ForwardTables& Tables()
 }
 
 // The direct sum for one coefficient, quantized: the defined result.
-std::int16_t DirectCoefficient(const std::int8_t* samples, std::ptrdiff_t stride,
-    const JpegForwardQuantizer& quantizer, int v, int u, const ForwardTables& tables)
+std::int16_t DirectCoefficient(const std::int8_t* samples, std::ptrdiff_t stride, const JpegForwardQuantizer& quantizer,
+    int v, int u, const ForwardTables& tables)
 {
     double sum = 0.0;
     for (int y = 0; y < 8; ++y) {

@@ -244,8 +244,10 @@ protected:
             }
             ForwardDctQuantize(samples, 8, MakeForwardQuantizer(table), actual);
             for (int n = 0; n < 64; ++n)
-                ASSERT_EQ(expected[n], actual[n]) << what << " " << trial << ", coefficient " << n
-                                                  << ", table " << (table == m_ones ? 2 : table[0] == 16 ? 0 : 1);
+                ASSERT_EQ(expected[n], actual[n]) << what << " " << trial << ", coefficient " << n << ", table "
+                                                  << (table == m_ones         ? 2
+                                                             : table[0] == 16 ? 0
+                                                                              : 1);
         }
     }
 
@@ -271,8 +273,8 @@ TEST_F(ForwardDctQuantizationTest, ManyBlocksMatchTheDirectSum)
                 samples[n] = std::int8_t(trial / 5 % 256 - 128);
                 break;
             case 3: // smooth with a little grain
-                samples[n] = std::int8_t(std::clamp(level + (n % 8) * (trial % 7 - 3) + (n / 8) * (trial % 11 - 5)
-                        + int(random() % 3) - 1, -128, 127));
+                samples[n] = std::int8_t(std::clamp(
+                    level + (n % 8) * (trial % 7 - 3) + (n / 8) * (trial % 11 - 5) + int(random() % 3) - 1, -128, 127));
                 break;
             default: // two levels with an edge
                 samples[n] = std::int8_t(n % 8 + n / 8 < trial % 15 ? level : -level - 1);
