@@ -102,6 +102,8 @@ constexpr StringEntry kStrings[] = {
     { 196, "The update program has not been started.\r\n" },
     { 197, "Failed to start the update program. (%s)\r\n" },
     { 198, "The received update program is empty or not a regular file. (%s)\r\n" },
+    { 199, "The version file could not be read. (%s)\r\n" },
+    { 200, "The patch list could not be read. (%s)\r\n" },
     { 700, "&Close" },
     { 701, "The file \"%s\" cannot be loaded: only pictures named *.bmp, *.jpg or *.jpeg can be opened." },
     { 702, "The picture was not saved.\r\n\r\n%s" },

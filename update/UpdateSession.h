@@ -81,11 +81,15 @@ public:
     // Enters the next stage and downloads its file from the server; a
     // download that cannot start ends the run.
     void DownloadNext(int stage, const std::string& fileName);
-    // True when the downloaded version file names a version above the
+    // The answer of a downloaded server file; kUnreadable when the file is not
+    // what it should be (and the log says why), so it answers nothing.
+    enum class FileCheck { kYes, kNo, kUnreadable };
+    // kYes when the downloaded version file names a version above the
     // installed one.
-    bool IsNewerVersion(const std::string& path);
-    // Looks up the installed version in the downloaded patch list.
-    bool FindPatchEntry(const std::string& path);
+    FileCheck IsNewerVersion(const std::string& path);
+    // Looks up the installed version in the downloaded patch list; kYes when
+    // it has a record for it.
+    FileCheck FindPatchEntry(const std::string& path);
 
     // True from the start of a worker until OnDownloadDone has waited for it.
     bool IsDownloading() const { return m_worker.joinable(); }

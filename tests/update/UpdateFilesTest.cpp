@@ -139,22 +139,37 @@ TEST(PatchList, FindsTheFirstRecordOfTheInstalledVersion)
     const FileVersion installed { { 1, 0, 0, 1 } };
     struct Case {
         std::string list;
+        bool readable;
         std::optional<std::string> expected;
     };
     const Case cases[] = {
-        { "1, 0, 0, 0 ; patch-1000.sh\n1, 0, 0, 1 ; second.sh\n1,0,0,1;later.sh\n", "second.sh" },
-        { "1,0,0,1;tight.sh", "tight.sh" },
-        { "1, 0, 0, 0 ; a.sh 1, 0, 0, 1 ; same-line.sh", "same-line.sh" },
-        { "garbage line\n1, 0, 0 ; short.sh\n1, 0, 0, 1 ; ../escape.sh\n1, 0, 0, 1 ; good.sh\n", "good.sh" },
-        { "1, 0, 0, 1 ; " + std::string(256, 'n') + "\n1, 0, 0, 1 ; fits.sh", "fits.sh" },
-        { "1, 0, 0, 0 ; old.sh\n2, 0, 0, 0 ; new.sh\n", std::nullopt },
-        { "1, 0, 0, 1 : wrong-separator.sh", std::nullopt },
-        { "1, 0, 0, 1 ;", std::nullopt },
-        { "", std::nullopt },
-        { "\n\n   \n", std::nullopt },
+        { "1, 0, 0, 0 ; patch-1000.sh\n1, 0, 0, 1 ; second.sh\n1,0,0,1;later.sh\n", true, "second.sh" },
+        { "1,0,0,1;tight.sh", true, "tight.sh" },
+        { "\xEF\xBB\xBF"
+          "1, 0, 0, 1 ; after-mark.sh\r\n1, 0, 0, 1 ; later.sh\r\n",
+            true, "after-mark.sh" },
+        { "1, 0, 0, 0 ; a.sh 1, 0, 0, 1 ; same-line.sh", true, "same-line.sh" },
+        { "garbage line\n1, 0, 0 ; short.sh\n1, 0, 0, 1 ; ../escape.sh\n1, 0, 0, 1 ; good.sh\n", true, "good.sh" },
+        { "1, 0, 0, 1 ; " + std::string(256, 'n') + "\n1, 0, 0, 1 ; fits.sh", true, "fits.sh" },
+        { "1, 0, 0, 0 ; old.sh\n2, 0, 0, 0 ; new.sh\n", true, std::nullopt },
+        { "\xEF\xBB\xBF"
+          "1, 0, 0, 0 ; old.sh\n",
+            true, std::nullopt },
+        // Nothing in these is a record: they are no patch list at all.
+        { "1, 0, 0, 1 : wrong-separator.sh", false, std::nullopt },
+        { "1, 0, 0, 1 ;", false, std::nullopt },
+        { "1, 0, 0, 1 ; ../escape.sh", false, std::nullopt },
+        { "", false, std::nullopt },
+        { "\n\n   \n", false, std::nullopt },
+        { "<html><head><title>404 Not Found</title></head>\n<body>1, 0, 0, 1</body></html>\n", false, std::nullopt },
+        { std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\x00\x01", 13), false, std::nullopt },
+        { "\xEF\xBB\xBF", false, std::nullopt },
     };
-    for (const Case& test : cases)
-        EXPECT_EQ(FindPatchRecord(test.list, installed), test.expected) << test.list;
+    for (const Case& test : cases) {
+        const PatchSearch search = FindPatchRecord(test.list, installed);
+        EXPECT_EQ(search.readable, test.readable) << test.list;
+        EXPECT_EQ(search.name, test.expected) << test.list;
+    }
 }
 
 TEST(PatchList, PlainFileNames)
