@@ -306,6 +306,11 @@ bool CTransfer::ConfigureHandle(CURL* curl, char* errorBuffer)
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, 5L);
     set(CURLOPT_FAILONERROR, 1L);
+    // Offer every content encoding libcurl can undo and let it undo them, so
+    // the copy holds the file itself even from a server that compresses
+    // without being asked; an encoding it cannot undo fails the download.
+    // The size limit counts the decoded bytes (OnBody).
+    set(CURLOPT_ACCEPT_ENCODING, "");
     set(CURLOPT_USERAGENT, "Veilmark/1.0.0.1");
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTime.count()));
     set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalTime.count()));

@@ -176,6 +176,37 @@ TEST_F(UpdateDownloadTest, CancelDuringADownloadFailsIt)
     EXPECT_TRUE(FilesIn(CacheFolder()).empty());
 }
 
+TEST_F(UpdateDownloadTest, CompressedAnswersAreSavedDecoded)
+{
+    Run("/encoded/gzip/Patch/English");
+    EXPECT_NE(m_view.log.find(FormatResString(188, 1, 0, 0, 2)), std::string::npos) << m_view.log;
+    ASSERT_EQ(m_view.startedPrograms.size(), 1u) << m_view.log;
+    EXPECT_EQ(ReadTestFile(m_view.startedPrograms[0]), PatchContents());
+
+    struct Case {
+        const char* path;
+        std::string expected; // empty: the download must fail
+    };
+    const Case cases[] = {
+        { "/encoded/deflate/Patch/English/UpdateInfo.nfo", ReadTestFile(*s_site / "Patch/English/UpdateInfo.nfo") },
+        { "/encoded/identity/Patch/English/NewerVersion.nfo", "1, 0, 0, 2\r\n" },
+        // An encoding nobody asked for cannot be undone, so it is refused.
+        { "/encoded/x-squeeze/Patch/English/NewerVersion.nfo", "" },
+        // Decoded, it would exceed the limit of the server files.
+        { "/encoded/gzip/zeros/1048577", "" },
+    };
+    for (const Case& test : cases) {
+        DownloadRequest request = Request(test.path, DownloadLimits {});
+        DownloadWorker(request);
+        if (test.expected.empty()) {
+            EXPECT_TRUE(request.cachePath.empty()) << test.path;
+            EXPECT_FALSE(request.failureReason.empty()) << test.path;
+        } else {
+            EXPECT_EQ(ReadTestFile(request.cachePath), test.expected) << test.path << ": " << request.failureReason;
+        }
+    }
+}
+
 TEST_F(UpdateDownloadTest, AServerThatStopsAnsweringIsGivenUp)
 {
     DownloadRequest request = Request("/stall/200000");

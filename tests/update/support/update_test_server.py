@@ -9,6 +9,10 @@ Besides plain files it knows a few misbehaving routes:
   /big/N         sends N bytes with a Content-Length header
   /unsized/N     sends N bytes without a Content-Length header
   /redirect/P    answers 302 with Location /P
+  /encoded/E/P   sends the file P, or N zero bytes for P = "zeros/N", with
+                 "Content-Encoding: E" whatever the request asked for; gzip
+                 and deflate are applied, any other name sends the bytes as
+                 they are
 
 N may be followed by a path ("/slow/400000/NewerVersion.nfo"), which is ignored.
 
@@ -16,11 +20,13 @@ The server ends when its standard input closes, and after two minutes at the
 latest, so a crashed test never leaves it behind.
 """
 
+import gzip
 import http.server
 import os
 import sys
 import threading
 import time
+import zlib
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -72,8 +78,31 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Location", "/" + argument)
             self.send_header("Content-Length", "0")
             self.end_headers()
+        elif route == "encoded":
+            self.send_encoded(*argument.partition("/")[::2])
         else:
             super().do_GET()
+
+    def send_encoded(self, encoding, path):
+        if path.startswith("zeros/") and path[6:].isdigit():
+            data = bytes(int(path[6:]))
+        else:
+            try:
+                with open(os.path.join(sys.argv[1], path), "rb") as file:
+                    data = file.read()
+            except OSError:
+                self.send_error(404)
+                return
+        if encoding == "gzip":
+            data = gzip.compress(data)
+        elif encoding == "deflate":
+            data = zlib.compress(data)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Encoding", encoding)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
 
 
 class Server(http.server.ThreadingHTTPServer):
