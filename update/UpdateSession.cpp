@@ -37,6 +37,9 @@ enum : unsigned {
     kStringPatchRefused = 198,
     kStringVersionFileUnreadable = 199,
     kStringPatchListUnreadable = 200,
+    kStringPatchRedirected = 201,
+    kStringPatchUnvouched = 202,
+    kStringAskStartPatch = 203,
 };
 
 constexpr char kVersionFileName[] = "NewerVersion.nfo";
@@ -183,6 +186,7 @@ bool CUpdateSession::BeginDownload(const std::string& url)
     m_request.cancelEvent = &m_cancelEvent;
     m_request.url = url;
     m_request.cacheFolder = m_cacheFolder;
+    m_request.trustedCertificates = m_trustedCertificates;
     m_request.limits = m_updateStage == kStagePatchFile ? m_patchLimits : m_serverFileLimits;
     m_request.cachePath.clear();
     m_request.failureReason.clear();
@@ -279,7 +283,15 @@ void CUpdateSession::StartPatch(const std::string& path)
         FinishRun();
         return;
     }
-    const std::string question = FormatResString(kStringConfirmPatch, m_request.url.c_str(), path.c_str());
+    // The user decides on what they are told: where the program really came
+    // from and, when it came over plain http, that nothing vouches for it.
+    const std::string& source = m_request.sourceUrl.empty() ? m_request.url : m_request.sourceUrl;
+    std::string question = FormatResString(kStringConfirmPatch, source.c_str(), path.c_str());
+    if (source != m_request.url)
+        question += FormatResString(kStringPatchRedirected, m_request.url.c_str());
+    if (!IsHttpsUrl(source))
+        question += LoadResString(kStringPatchUnvouched);
+    question += LoadResString(kStringAskStartPatch);
     if (!m_view.AskYesNo(question)) {
         LogText(kStringPatchNotStarted);
         FinishRun();

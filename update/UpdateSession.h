@@ -64,6 +64,9 @@ public:
     void SetProgramFilePath(std::string path) { m_programFilePath = std::move(path); }
     // The folder that receives downloads; the per-user cache folder by default.
     void SetCacheFolder(std::string folder) { m_cacheFolder = std::move(folder); }
+    // A PEM file of the certificates that vouch for an https update server in
+    // place of the system's (a server with its own certificate authority).
+    void SetTrustedCertificates(std::string path) { m_trustedCertificates = std::move(path); }
     // Limits for the two small server files and for the patch.
     void SetDownloadLimits(const DownloadLimits& serverFiles, const DownloadLimits& patch);
     // What the worker thread runs; DownloadWorker by default.
@@ -112,6 +115,7 @@ private:
     std::string m_serverAddress = kDefaultServerAddress;
     std::string m_programFilePath;
     std::string m_cacheFolder;
+    std::string m_trustedCertificates;
     DownloadLimits m_serverFileLimits;
     DownloadLimits m_patchLimits;
     WorkerFunction m_workerFunction;

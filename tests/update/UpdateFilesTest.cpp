@@ -29,6 +29,36 @@ TEST(UpdatePaths, OnlyHttpAndHttpsUrlsAreValid)
         EXPECT_FALSE(IsValidUrl(url)) << url;
 }
 
+TEST(UpdatePaths, RedirectsResolveAndMayNotLeaveHttps)
+{
+    struct Case {
+        const char* from;
+        const char* location;
+        const char* to;
+        bool downgrading;
+    };
+    const Case cases[] = {
+        { "https://h/Patch/a.nfo", "/Other/a.nfo", "https://h/Other/a.nfo", false },
+        { "https://h/Patch/a.nfo", "b.nfo", "https://h/Patch/b.nfo", false },
+        { "https://h/Patch/a.nfo", "//mirror/a.nfo", "https://mirror/a.nfo", false },
+        { "https://h/Patch/a.nfo", "https://mirror:8443/a.nfo", "https://mirror:8443/a.nfo", false },
+        { "https://h/Patch/a.nfo", "http://h/Patch/a.nfo", "http://h/Patch/a.nfo", true },
+        { "https://h/Patch/a.nfo", "HTTP://h/a.nfo", "http://h/a.nfo", true },
+        { "https://h/Patch/a.nfo", "ftp://h/a.nfo", "ftp://h/a.nfo", true },
+        { "http://h/Patch/a.nfo", "/Other/a.nfo", "http://h/Other/a.nfo", false },
+        { "http://h/Patch/a.nfo", "//mirror/a.nfo", "http://mirror/a.nfo", false },
+        { "http://h/Patch/a.nfo", "https://h/a.nfo", "https://h/a.nfo", false },
+    };
+    for (const Case& test : cases) {
+        const std::string to = ResolveUrl(test.from, test.location);
+        EXPECT_EQ(to, test.to) << test.from << " + " << test.location;
+        EXPECT_EQ(IsDowngradingRedirect(test.from, to), test.downgrading) << test.from << " -> " << to;
+    }
+    // A target that cannot be made out is no https URL either.
+    EXPECT_TRUE(IsDowngradingRedirect("https://h/a.nfo", ""));
+    EXPECT_FALSE(IsDowngradingRedirect("http://h/a.nfo", ""));
+}
+
 TEST(UpdatePaths, CacheFileNameIsASafeLastSegment)
 {
     EXPECT_EQ(CacheFileNameForUrl("http://h/Patch/English/NewerVersion.nfo"), "NewerVersion.nfo");
