@@ -9,7 +9,7 @@ packages=(
   libssl-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
-  python3 python3-aiosmtpd
+  python3 python3-aiosmtpd openssl
   libjpeg-turbo-progs
   xvfb xauth fonts-dejavu-core
 )

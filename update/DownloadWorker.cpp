@@ -195,8 +195,20 @@ bool CTransfer::OnHeaderLine(std::string_view line)
     long responseCode = 0;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &responseCode);
     const std::string location = std::exchange(m_location, {});
-    if (responseCode >= 300 && responseCode < 400)
-        return location.empty() || Report(kStatusRedirecting, 0, 0, location);
+    if (responseCode >= 300 && responseCode < 400) {
+        if (location.empty())
+            return true;
+        char* currentUrl = nullptr;
+        curl_easy_getinfo(m_curl, CURLINFO_EFFECTIVE_URL, &currentUrl);
+        const std::string from = currentUrl ? currentUrl : m_request.url;
+        const std::string to = ResolveUrl(from, location);
+        if (IsDowngradingRedirect(from, to)) {
+            m_abortReason = "The server redirected " + from + " to " + (to.empty() ? location : to)
+                + ", which is not https; a file asked for over https is never taken over plain http";
+            return false;
+        }
+        return Report(kStatusRedirecting, 0, 0, location);
+    }
     // Interim responses come before the real one; error responses end the
     // transfer through CURLOPT_FAILONERROR.
     if (responseCode < 200 || responseCode >= 300)
@@ -302,10 +314,19 @@ bool CTransfer::ConfigureHandle(CURL* curl, char* errorBuffer)
     set(CURLOPT_ERRORBUFFER, errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Redirects are checked as they arrive (OnHeaderLine); this keeps libcurl
+    // itself from leaving https as well.
+    set(CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(m_request.url) ? "https" : "http,https");
+    if (!m_request.trustedCertificates.empty())
+        set(CURLOPT_CAINFO, m_request.trustedCertificates.c_str());
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, 5L);
     set(CURLOPT_FAILONERROR, 1L);
+    // Offer every content encoding libcurl can undo and let it undo them, so
+    // the copy holds the file itself even from a server that compresses
+    // without being asked; an encoding it cannot undo fails the download.
+    // The size limit counts the decoded bytes (OnBody).
+    set(CURLOPT_ACCEPT_ENCODING, "");
     set(CURLOPT_USERAGENT, "Veilmark/1.0.0.1");
     set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTime.count()));
     set(CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalTime.count()));
@@ -397,6 +418,9 @@ std::string CTransfer::Run(std::string& reason)
         reason = "The server sent an empty file";
         return {};
     }
+    char* effectiveUrl = nullptr;
+    curl_easy_getinfo(curl.get(), CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+    m_request.sourceUrl = effectiveUrl && effectiveUrl[0] ? effectiveUrl : m_request.url;
     const int file = std::exchange(m_file, -1);
     if (::close(file) != 0) {
         reason = m_temporaryPath + ": " + std::strerror(errno);
@@ -428,6 +452,7 @@ void InitDownloads()
 int DownloadWorker(DownloadRequest& request)
 {
     request.cachePath.clear();
+    request.sourceUrl.clear();
     request.failureReason.clear();
     try {
         InitDownloads();
@@ -438,6 +463,7 @@ int DownloadWorker(DownloadRequest& request)
             request.failureReason = reason.empty() ? "The download failed" : reason;
     } catch (const std::exception& exception) {
         request.cachePath.clear();
+        request.sourceUrl.clear();
         request.failureReason = exception.what();
     }
     if (request.notify)

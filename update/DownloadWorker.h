@@ -82,10 +82,14 @@ struct DownloadRequest {
     std::string url;
     std::string cacheFolder;
     DownloadLimits limits;
+    // A PEM file of the certificates that may vouch for an https server, in
+    // place of the system's; the system's when empty.
+    std::string trustedCertificates;
 
-    // Results: the path of the downloaded copy (empty on failure) and, on
-    // failure, why.
+    // Results: the path of the downloaded copy (empty on failure), the URL it
+    // came from after every redirect and, on failure, why.
     std::string cachePath;
+    std::string sourceUrl;
     std::string failureReason;
 };
 
@@ -93,7 +97,8 @@ struct DownloadRequest {
 // reporting each phase to request.notify and testing request.cancelEvent at
 // every report. Fills the results, calls notify->OnDownloadDone() last and
 // returns 0. The copy is written under a temporary name and renamed into place
-// only when complete; an empty download counts as a failure.
+// only when complete; an empty download counts as a failure. A redirect from
+// https to anything else is refused.
 int DownloadWorker(DownloadRequest& request);
 
 // Prepares libcurl for use by any thread; safe to call more than once.

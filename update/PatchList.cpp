@@ -50,23 +50,28 @@ bool IsPlainFileName(std::string_view name)
     return true;
 }
 
-std::optional<std::string> FindPatchRecord(std::string_view list, const FileVersion& installed)
+PatchSearch FindPatchRecord(std::string_view list, const FileVersion& installed)
 {
+    list = StripByteOrderMark(list);
+    PatchSearch search;
     std::size_t position = 0;
     while (true) {
         SkipSpace(list, position);
         if (position >= list.size())
-            return std::nullopt;
+            return search;
         const std::size_t recordStart = position;
         const std::optional<PatchRecord> record = ParseRecord(list, position);
         if (!record || !IsPlainFileName(record->name)) {
             const std::size_t lineEnd = list.find('\n', recordStart);
             if (lineEnd == std::string_view::npos)
-                return std::nullopt;
+                return search;
             position = lineEnd + 1;
             continue;
         }
-        if (record->version == installed)
-            return std::string(record->name);
+        search.readable = true;
+        if (record->version == installed) {
+            search.name = std::string(record->name);
+            return search;
+        }
     }
 }

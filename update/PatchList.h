@@ -15,9 +15,18 @@ inline constexpr std::size_t kPatchNameLimit = 255;
 // characters, not "." or "..".
 [[nodiscard]] bool IsPlainFileName(std::string_view name);
 
+// What a search of the patch list found.
+struct PatchSearch {
+    // False when the list holds no record at all: an error page or other
+    // text that is no patch list.
+    bool readable = false;
+    // The patch name of the first record for the installed version.
+    std::optional<std::string> name;
+};
+
 // Searches the patch list for the first record "a, b, c, d ; name" whose four
-// numbers equal `installed` and returns its name. Records are separated by
-// white space; a record that does not match that form, or whose name is not a
-// plain file name, is skipped up to the end of its line, so the search always
-// ends.
-[[nodiscard]] std::optional<std::string> FindPatchRecord(std::string_view list, const FileVersion& installed);
+// numbers equal `installed`. Records are separated by white space; a UTF-8
+// byte order mark before the first is passed over. A record that does not
+// match that form, or whose name is not a plain file name, is no record: it
+// is skipped up to the end of its line, so the search always ends.
+[[nodiscard]] PatchSearch FindPatchRecord(std::string_view list, const FileVersion& installed);

@@ -150,7 +150,9 @@ void CUpdateDlg::ShowSystemError(const std::string& text)
 
 bool CUpdateDlg::AskYesNo(const std::string& question)
 {
-    return ShowMessage(ToUiText(question), QMessageBox::Yes | QMessageBox::No, QMessageBox::Question)
+    // The question is whether to run a downloaded program: Enter must not say
+    // yes to it.
+    return ShowMessage(ToUiText(question), QMessageBox::Yes | QMessageBox::No, QMessageBox::Question, QMessageBox::No)
         == QMessageBox::Yes;
 }
 
@@ -168,9 +170,11 @@ bool CUpdateDlg::StartProgram(const std::string& path, std::string& error)
 
 void CUpdateDlg::EndDialog(int result) { done(result); }
 
-QMessageBox::StandardButton CUpdateDlg::ShowMessage(
-    const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)
+QMessageBox::StandardButton CUpdateDlg::ShowMessage(const QString& text, QMessageBox::StandardButtons buttons,
+    QMessageBox::Icon icon, QMessageBox::StandardButton defaultButton)
 {
     QMessageBox box(icon, QCoreApplication::applicationName(), text, buttons, this);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
     return QMessageBox::StandardButton(box.exec());
 }

@@ -38,9 +38,10 @@ protected:
     void DoDataExchange(bool saveAndValidate);
     void closeEvent(QCloseEvent* event) override;
 
-    // Shows a message box captioned with the application name; tests replace it.
-    virtual QMessageBox::StandardButton ShowMessage(
-        const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon);
+    // Shows a message box captioned with the application name, with Enter on
+    // `defaultButton` when one is given; tests replace it.
+    virtual QMessageBox::StandardButton ShowMessage(const QString& text, QMessageBox::StandardButtons buttons,
+        QMessageBox::Icon icon, QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
 private slots:
     void OnStartUpdate();

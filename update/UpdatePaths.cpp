@@ -78,6 +78,32 @@ bool IsValidUrl(const std::string& url)
     return std::strcmp(scheme.get(), "http") == 0 || std::strcmp(scheme.get(), "https") == 0;
 }
 
+bool IsHttpsUrl(const std::string& url)
+{
+    UrlHandle handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return false;
+    const CurlText scheme = GetUrlPart(handle.get(), CURLUPART_SCHEME);
+    return scheme && std::strcmp(scheme.get(), "https") == 0;
+}
+
+std::string ResolveUrl(const std::string& base, const std::string& reference)
+{
+    // Setting a URL on a handle that holds one resolves it against the old
+    // one, the way a client follows a relative Location.
+    UrlHandle handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, base.c_str(), 0) != CURLUE_OK
+        || curl_url_set(handle.get(), CURLUPART_URL, reference.c_str(), 0) != CURLUE_OK)
+        return {};
+    const CurlText url = GetUrlPart(handle.get(), CURLUPART_URL);
+    return url ? url.get() : std::string();
+}
+
+bool IsDowngradingRedirect(const std::string& from, const std::string& to)
+{
+    return IsHttpsUrl(from) && !IsHttpsUrl(to);
+}
+
 std::string GetUpdateFolderPath()
 {
     if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && cache[0] == '/')

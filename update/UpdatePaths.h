@@ -13,6 +13,17 @@
 // True for an absolute http or https URL with a host, as libcurl parses it.
 [[nodiscard]] bool IsValidUrl(const std::string& url);
 
+// True for an https URL, as libcurl parses it.
+[[nodiscard]] bool IsHttpsUrl(const std::string& url);
+
+// The absolute URL that `reference` (a redirect's Location, absolute or
+// relative) names when met at `base`; empty when it cannot be resolved.
+[[nodiscard]] std::string ResolveUrl(const std::string& base, const std::string& reference);
+
+// True when following a redirect from `from` to `to` would give up https: a
+// file asked for over https must not arrive over plain http.
+[[nodiscard]] bool IsDowngradingRedirect(const std::string& from, const std::string& to);
+
 // The per-user folder that receives downloads, with a trailing "/":
 // $XDG_CACHE_HOME/veilmark/ when that variable holds an absolute path,
 // else ~/.cache/veilmark/.

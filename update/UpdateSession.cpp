@@ -35,6 +35,11 @@ enum : unsigned {
     kStringPatchNotStarted = 196,
     kStringPatchStartFailed = 197,
     kStringPatchRefused = 198,
+    kStringVersionFileUnreadable = 199,
+    kStringPatchListUnreadable = 200,
+    kStringPatchRedirected = 201,
+    kStringPatchUnvouched = 202,
+    kStringAskStartPatch = 203,
 };
 
 constexpr char kVersionFileName[] = "NewerVersion.nfo";
@@ -50,23 +55,41 @@ constexpr std::size_t kPatchListLimit = 1024 * 1024;
 [[gnu::used]] const char* const kKeepVersionMarker = kEmbeddedFileVersion;
 
 // Reads a regular file: its first `limit` bytes, or with `refuseLonger` the
-// whole file when it holds no more than `limit` bytes.
-bool ReadRegularFile(const std::string& path, std::size_t limit, bool refuseLonger, std::string& contents)
+// whole file when it holds no more than `limit` bytes. Fails with the reason.
+bool ReadRegularFile(
+    const std::string& path, std::size_t limit, bool refuseLonger, std::string& contents, std::string& error)
 {
     struct stat status { };
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (::stat(path.c_str(), &status) != 0) {
+        error = path + ": " + std::strerror(errno);
         return false;
-    if (refuseLonger && static_cast<std::uint64_t>(status.st_size) > limit)
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = path + ": not a regular file";
         return false;
+    }
+    const std::string tooLarge = "the file is larger than " + std::to_string(limit) + " bytes";
+    if (refuseLonger && static_cast<std::uint64_t>(status.st_size) > limit) {
+        error = tooLarge;
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
-    if (!file)
+    if (!file) {
+        error = path + ": " + std::strerror(errno);
         return false;
+    }
     contents.assign(limit, '\0');
     file.read(contents.data(), static_cast<std::streamsize>(limit));
-    if (file.bad())
+    if (file.bad()) {
+        error = path + ": the file cannot be read";
         return false;
+    }
     contents.resize(static_cast<std::size_t>(file.gcount()));
-    return !refuseLonger || file.peek() == std::char_traits<char>::eof();
+    if (refuseLonger && file.peek() != std::char_traits<char>::eof()) {
+        error = tooLarge;
+        return false;
+    }
+    return true;
 }
 
 DownloadLimits PatchLimits()
@@ -163,6 +186,7 @@ bool CUpdateSession::BeginDownload(const std::string& url)
     m_request.cancelEvent = &m_cancelEvent;
     m_request.url = url;
     m_request.cacheFolder = m_cacheFolder;
+    m_request.trustedCertificates = m_trustedCertificates;
     m_request.limits = m_updateStage == kStagePatchFile ? m_patchLimits : m_serverFileLimits;
     m_request.cachePath.clear();
     m_request.failureReason.clear();
@@ -212,20 +236,32 @@ void CUpdateSession::OnDownloadDone()
 
     switch (m_updateStage) {
     case kStageVersionFile:
-        if (IsNewerVersion(cachePath)) {
+        switch (IsNewerVersion(cachePath)) {
+        case FileCheck::kYes:
             LogText(kStringStartingUpdate);
             DownloadNext(kStagePatchList, kPatchListName);
-        } else {
+            break;
+        case FileCheck::kNo:
             LogText(kStringUpToDate);
             FinishRun();
+            break;
+        case FileCheck::kUnreadable:
+            FinishRun();
+            break;
         }
         break;
     case kStagePatchList:
-        if (FindPatchEntry(cachePath)) {
+        switch (FindPatchEntry(cachePath)) {
+        case FileCheck::kYes:
             DownloadNext(kStagePatchFile, m_patchFileName);
-        } else {
+            break;
+        case FileCheck::kNo:
             LogText(kStringUpToDate);
             FinishRun();
+            break;
+        case FileCheck::kUnreadable:
+            FinishRun();
+            break;
         }
         break;
     case kStagePatchFile:
@@ -247,7 +283,15 @@ void CUpdateSession::StartPatch(const std::string& path)
         FinishRun();
         return;
     }
-    const std::string question = FormatResString(kStringConfirmPatch, m_request.url.c_str(), path.c_str());
+    // The user decides on what they are told: where the program really came
+    // from and, when it came over plain http, that nothing vouches for it.
+    const std::string& source = m_request.sourceUrl.empty() ? m_request.url : m_request.sourceUrl;
+    std::string question = FormatResString(kStringConfirmPatch, source.c_str(), path.c_str());
+    if (source != m_request.url)
+        question += FormatResString(kStringPatchRedirected, m_request.url.c_str());
+    if (!IsHttpsUrl(source))
+        question += LoadResString(kStringPatchUnvouched);
+    question += LoadResString(kStringAskStartPatch);
     if (!m_view.AskYesNo(question)) {
         LogText(kStringPatchNotStarted);
         FinishRun();
@@ -270,32 +314,48 @@ void CUpdateSession::StartPatch(const std::string& path)
     m_view.EndDialog(0);
 }
 
-bool CUpdateSession::IsNewerVersion(const std::string& path)
+CUpdateSession::FileCheck CUpdateSession::IsNewerVersion(const std::string& path)
 {
     std::string contents;
-    if (!ReadRegularFile(path, kVersionFileReadLimit, false, contents))
-        return false;
-    const std::optional<FileVersion> latest = ParseFileVersion(contents);
-    if (!latest)
-        return false;
+    std::string error;
+    if (!ReadRegularFile(path, kVersionFileReadLimit, false, contents, error)) {
+        m_view.AppendLogText(FormatResString(kStringVersionFileUnreadable, error.c_str()));
+        return FileCheck::kUnreadable;
+    }
+    // An error page sent as if it were the file, or any other text that does
+    // not begin with a version, says nothing about the latest version.
+    const std::optional<FileVersion> latest = ParseFileVersion(StripByteOrderMark(contents));
+    if (!latest) {
+        m_view.AppendLogText(FormatResString(
+            kStringVersionFileUnreadable, "it does not begin with a version in the form \"1, 0, 0, 1\""));
+        return FileCheck::kUnreadable;
+    }
     const auto& parts = latest->parts;
     m_view.AppendLogText(FormatResString(kStringLatestVersion, parts[0], parts[1], parts[2], parts[3]));
-    return *latest > m_currentVersion;
+    return *latest > m_currentVersion ? FileCheck::kYes : FileCheck::kNo;
 }
 
-bool CUpdateSession::FindPatchEntry(const std::string& path)
+CUpdateSession::FileCheck CUpdateSession::FindPatchEntry(const std::string& path)
 {
     std::string contents;
-    std::optional<std::string> name;
-    if (ReadRegularFile(path, kPatchListLimit, true, contents))
-        name = FindPatchRecord(contents, m_currentVersion);
-    if (!name) {
-        LogText(kStringPatchNotFound);
-        return false;
+    std::string error;
+    if (!ReadRegularFile(path, kPatchListLimit, true, contents, error)) {
+        m_view.AppendLogText(FormatResString(kStringPatchListUnreadable, error.c_str()));
+        return FileCheck::kUnreadable;
     }
-    m_patchFileName = *name;
+    const PatchSearch search = FindPatchRecord(contents, m_currentVersion);
+    if (!search.readable) {
+        m_view.AppendLogText(
+            FormatResString(kStringPatchListUnreadable, "it holds no record in the form \"1, 0, 0, 1 ; file name\""));
+        return FileCheck::kUnreadable;
+    }
+    if (!search.name) {
+        LogText(kStringPatchNotFound);
+        return FileCheck::kNo;
+    }
+    m_patchFileName = *search.name;
     m_view.AppendLogText(FormatResString(kStringPatchFound, m_patchFileName.c_str()));
-    return true;
+    return FileCheck::kYes;
 }
 
 void CUpdateSession::Abandon()

@@ -64,6 +64,9 @@ public:
     void SetProgramFilePath(std::string path) { m_programFilePath = std::move(path); }
     // The folder that receives downloads; the per-user cache folder by default.
     void SetCacheFolder(std::string folder) { m_cacheFolder = std::move(folder); }
+    // A PEM file of the certificates that vouch for an https update server in
+    // place of the system's (a server with its own certificate authority).
+    void SetTrustedCertificates(std::string path) { m_trustedCertificates = std::move(path); }
     // Limits for the two small server files and for the patch.
     void SetDownloadLimits(const DownloadLimits& serverFiles, const DownloadLimits& patch);
     // What the worker thread runs; DownloadWorker by default.
@@ -81,11 +84,15 @@ public:
     // Enters the next stage and downloads its file from the server; a
     // download that cannot start ends the run.
     void DownloadNext(int stage, const std::string& fileName);
-    // True when the downloaded version file names a version above the
+    // The answer of a downloaded server file; kUnreadable when the file is not
+    // what it should be (and the log says why), so it answers nothing.
+    enum class FileCheck { kYes, kNo, kUnreadable };
+    // kYes when the downloaded version file names a version above the
     // installed one.
-    bool IsNewerVersion(const std::string& path);
-    // Looks up the installed version in the downloaded patch list.
-    bool FindPatchEntry(const std::string& path);
+    FileCheck IsNewerVersion(const std::string& path);
+    // Looks up the installed version in the downloaded patch list; kYes when
+    // it has a record for it.
+    FileCheck FindPatchEntry(const std::string& path);
 
     // True from the start of a worker until OnDownloadDone has waited for it.
     bool IsDownloading() const { return m_worker.joinable(); }
@@ -108,6 +115,7 @@ private:
     std::string m_serverAddress = kDefaultServerAddress;
     std::string m_programFilePath;
     std::string m_cacheFolder;
+    std::string m_trustedCertificates;
     DownloadLimits m_serverFileLimits;
     DownloadLimits m_patchLimits;
     WorkerFunction m_workerFunction;

@@ -76,6 +76,14 @@ std::optional<FileVersion> ParseFileVersion(std::string_view text)
     return ParseFileVersion(text, position);
 }
 
+std::string_view StripByteOrderMark(std::string_view text)
+{
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kByteOrderMark))
+        text.remove_prefix(kByteOrderMark.size());
+    return text;
+}
+
 bool ReadVersionText(const std::string& path, std::string& versionText, std::string& error)
 {
     struct stat status { };

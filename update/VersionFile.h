@@ -23,6 +23,10 @@ inline constexpr std::size_t kVersionTextLimit = 64;
 [[nodiscard]] std::optional<FileVersion> ParseFileVersion(std::string_view text, std::size_t& position);
 [[nodiscard]] std::optional<FileVersion> ParseFileVersion(std::string_view text);
 
+// The text without a UTF-8 byte order mark at its start; editors on some
+// systems put one before the first line of the server's files.
+[[nodiscard]] std::string_view StripByteOrderMark(std::string_view text);
+
 // Finds the version marker in the file and copies the text after it (up to its
 // zero byte) into `versionText`. Fails with a reason in `error` when the file
 // cannot be read, is not a regular file, holds no marker, or its text is

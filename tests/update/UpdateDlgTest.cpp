@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -7,6 +8,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -30,12 +32,16 @@ public:
     };
     std::vector<Message> messages;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
+    // Shows the dialog's own message boxes instead of answering them.
+    bool realMessageBoxes = false;
 
 protected:
-    QMessageBox::StandardButton ShowMessage(
-        const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) override
+    QMessageBox::StandardButton ShowMessage(const QString& text, QMessageBox::StandardButtons buttons,
+        QMessageBox::Icon icon, QMessageBox::StandardButton defaultButton) override
     {
         messages.push_back({ text, icon });
+        if (realMessageBoxes)
+            return CUpdateDlg::ShowMessage(text, buttons, icon, defaultButton);
         return buttons.testFlag(answer) ? answer : QMessageBox::Ok;
     }
 };
@@ -67,6 +73,7 @@ private slots:
     void init();
     void cleanup();
     void FullRunStartsThePatchAndCloses();
+    void EnterAtTheQuestionDoesNotStartThePatch();
     void MissingVersionFileEndsTheRun();
     void WrongUrlIsRefusedAndExitCloses();
     void EscapeDoesNothingAndClosingStopsTheDownload();
@@ -142,6 +149,38 @@ void UpdateDlgTest::FullRunStartsThePatchAndCloses()
         QString::fromStdString(m_server->BaseUrl()) + "/Patch/English/veilmark-1001.sh"));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QString::fromStdString(m_site / "patch-ran")), 10000);
     QVERIFY(Button(IDCANCEL)->isEnabled());
+}
+
+void UpdateDlgTest::EnterAtTheQuestionDoesNotStartThePatch()
+{
+    const QString mark = QString::fromStdString(m_site / "patch-ran");
+    QFile::remove(mark);
+    m_dialog->realMessageBoxes = true;
+    // Answers the question the way a hasty user does, with Enter.
+    QString question;
+    bool noIsDefault = false;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !question.isEmpty())
+            return;
+        question = box->text();
+        noIsDefault = box->defaultButton() && box->defaultButton() == box->button(QMessageBox::No);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    answerer.start(20);
+
+    Start(m_server->BaseUrl() + "/Patch/English");
+    QTRY_VERIFY_WITH_TIMEOUT(Log().contains(Text(196)), 20000);
+    QVERIFY(noIsDefault);
+    QVERIFY(m_dialog->isVisible());
+    QVERIFY(Button(IDCANCEL)->isEnabled());
+    QTest::qWait(200);
+    QVERIFY(!QFileInfo::exists(mark));
+    // The question names where the program came from and, for plain http,
+    // that nothing vouches for it.
+    QVERIFY(question.contains(QString::fromStdString(m_server->BaseUrl()) + "/Patch/English/veilmark-1001.sh"));
+    QVERIFY(question.contains(Text(202).trimmed()));
 }
 
 void UpdateDlgTest::MissingVersionFileEndsTheRun()

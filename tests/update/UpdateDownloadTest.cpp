@@ -68,40 +68,59 @@ protected:
         WriteTestFile(missing + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
         WriteTestFile(missing + "UpdateInfo.nfo", "1, 0, 0, 1 ; gone.sh\r\n");
         s_server = std::make_unique<CHttpTestServer>(s_site->Path());
+        // The https server serves the same site, with a certificate only the
+        // tests trust; its files live outside the site.
+        s_keys = std::make_unique<CTempFolder>();
+        s_certificate = *s_keys / "certificate.pem";
+        if (MakeTestCertificate(s_certificate, *s_keys / "key.pem"))
+            s_tlsServer = std::make_unique<CHttpTestServer>(s_site->Path(), s_certificate, *s_keys / "key.pem");
     }
 
     static void TearDownTestSuite()
     {
+        s_tlsServer.reset();
         s_server.reset();
+        s_keys.reset();
         s_site.reset();
     }
 
     void SetUp() override
     {
         ASSERT_TRUE(s_server->IsRunning()) << s_server->StartError();
+        ASSERT_TRUE(s_tlsServer) << "the openssl command could not make a test certificate";
+        ASSERT_TRUE(s_tlsServer->IsRunning()) << s_tlsServer->StartError();
         WriteProgramFile(m_folder / "veilmark", "1, 0, 0, 1");
         m_session.SetProgramFilePath(m_folder / "veilmark");
         m_session.SetCacheFolder(CacheFolder());
         m_session.SetDownloadLimits(TestLimits(), TestLimits());
+        m_session.SetTrustedCertificates(s_certificate);
     }
 
     static std::string PatchContents() { return "#!/bin/sh\nexit 0\n#" + std::string(300 * 1024, 'p') + "\n"; }
 
     std::string CacheFolder() const { return m_folder / "cache/"; }
 
-    void Run(const std::string& serverPath)
+    void Run(const std::string& serverPath) { RunAt(s_server->BaseUrl() + serverPath); }
+
+    void RunAt(const std::string& serverAddress)
     {
-        m_session.SetServerAddress(s_server->BaseUrl() + serverPath);
+        m_session.SetServerAddress(serverAddress);
         m_session.OnStartUpdate();
         ASSERT_TRUE(m_loop.RunUntilIdle(m_session));
     }
 
     DownloadRequest Request(const std::string& path, DownloadLimits limits = TestLimits())
     {
+        return RequestAt(s_server->BaseUrl() + path, limits);
+    }
+
+    DownloadRequest RequestAt(const std::string& url, DownloadLimits limits = TestLimits())
+    {
         DownloadRequest request;
         request.notify = &m_listener;
         request.cancelEvent = &m_cancelEvent;
-        request.url = s_server->BaseUrl() + path;
+        request.url = url;
+        request.trustedCertificates = s_certificate;
         request.cacheFolder = CacheFolder();
         request.limits = limits;
         return request;
@@ -109,6 +128,9 @@ protected:
 
     static inline std::unique_ptr<CTempFolder> s_site;
     static inline std::unique_ptr<CHttpTestServer> s_server;
+    static inline std::unique_ptr<CTempFolder> s_keys;
+    static inline std::string s_certificate;
+    static inline std::unique_ptr<CHttpTestServer> s_tlsServer;
 
     CTempFolder m_folder;
     CRecordingView m_view;
@@ -176,6 +198,37 @@ TEST_F(UpdateDownloadTest, CancelDuringADownloadFailsIt)
     EXPECT_TRUE(FilesIn(CacheFolder()).empty());
 }
 
+TEST_F(UpdateDownloadTest, CompressedAnswersAreSavedDecoded)
+{
+    Run("/encoded/gzip/Patch/English");
+    EXPECT_NE(m_view.log.find(FormatResString(188, 1, 0, 0, 2)), std::string::npos) << m_view.log;
+    ASSERT_EQ(m_view.startedPrograms.size(), 1u) << m_view.log;
+    EXPECT_EQ(ReadTestFile(m_view.startedPrograms[0]), PatchContents());
+
+    struct Case {
+        const char* path;
+        std::string expected; // empty: the download must fail
+    };
+    const Case cases[] = {
+        { "/encoded/deflate/Patch/English/UpdateInfo.nfo", ReadTestFile(*s_site / "Patch/English/UpdateInfo.nfo") },
+        { "/encoded/identity/Patch/English/NewerVersion.nfo", "1, 0, 0, 2\r\n" },
+        // An encoding nobody asked for cannot be undone, so it is refused.
+        { "/encoded/x-squeeze/Patch/English/NewerVersion.nfo", "" },
+        // Decoded, it would exceed the limit of the server files.
+        { "/encoded/gzip/zeros/1048577", "" },
+    };
+    for (const Case& test : cases) {
+        DownloadRequest request = Request(test.path, DownloadLimits {});
+        DownloadWorker(request);
+        if (test.expected.empty()) {
+            EXPECT_TRUE(request.cachePath.empty()) << test.path;
+            EXPECT_FALSE(request.failureReason.empty()) << test.path;
+        } else {
+            EXPECT_EQ(ReadTestFile(request.cachePath), test.expected) << test.path << ": " << request.failureReason;
+        }
+    }
+}
+
 TEST_F(UpdateDownloadTest, AServerThatStopsAnsweringIsGivenUp)
 {
     DownloadRequest request = Request("/stall/200000");
@@ -212,6 +265,7 @@ TEST_F(UpdateDownloadTest, RedirectsAndPhasesAreReportedInOrder)
     DownloadWorker(request);
     ASSERT_FALSE(request.cachePath.empty()) << request.failureReason;
     EXPECT_EQ(ReadTestFile(request.cachePath), "1, 0, 0, 2\r\n");
+    EXPECT_EQ(request.sourceUrl, s_server->BaseUrl() + "/Patch/English/NewerVersion.nfo");
 
     std::vector<std::uint32_t> codes;
     for (const auto& report : m_listener.reports) {
@@ -225,6 +279,64 @@ TEST_F(UpdateDownloadTest, RedirectsAndPhasesAreReportedInOrder)
     EXPECT_EQ(codes, expected);
     EXPECT_EQ(m_listener.reports[2]->statusText, request.url);
     EXPECT_EQ(m_listener.reports.back()->progress, m_listener.reports.back()->progressMax);
+}
+
+TEST_F(UpdateDownloadTest, RedirectsNeverLeaveHttps)
+{
+    const std::string http = s_server->BaseUrl();
+    const std::string https = s_tlsServer->BaseUrl();
+    const std::string file = "/Patch/English/NewerVersion.nfo";
+    struct Case {
+        std::string url;
+        bool followed;
+    };
+    const Case cases[] = {
+        { https + "/redirect" + file, true },
+        { http + "/redirect/" + https + file, true },
+        { https + "/redirect/" + http + file, false },
+        { http + "/redirect/" + https + "/redirect/" + http + file, false },
+    };
+    for (const Case& test : cases) {
+        DownloadRequest request = RequestAt(test.url);
+        DownloadWorker(request);
+        if (test.followed) {
+            EXPECT_EQ(ReadTestFile(request.cachePath), "1, 0, 0, 2\r\n") << test.url << ": " << request.failureReason;
+            EXPECT_EQ(request.sourceUrl, https + file) << test.url;
+        } else {
+            EXPECT_TRUE(request.cachePath.empty()) << test.url;
+            EXPECT_NE(request.failureReason.find(http + file), std::string::npos) << request.failureReason;
+        }
+    }
+    EXPECT_TRUE(FilesIn(CacheFolder()) == std::set<std::string> { "NewerVersion.nfo" });
+}
+
+TEST_F(UpdateDownloadTest, TheQuestionSaysWhereThePatchCameFrom)
+{
+    const std::string patch = "/Patch/English/veilmark-1001.sh";
+    struct Case {
+        std::string serverAddress;
+        std::string source;
+        bool redirected;
+    };
+    const Case cases[] = {
+        { s_tlsServer->BaseUrl() + "/Patch/English", s_tlsServer->BaseUrl() + patch, false },
+        { s_server->BaseUrl() + "/Patch/English", s_server->BaseUrl() + patch, false },
+        { s_server->BaseUrl() + "/redirect/Patch/English", s_server->BaseUrl() + patch, true },
+    };
+    for (const Case& test : cases) {
+        m_view.questions.clear();
+        m_view.startedPrograms.clear();
+        RunAt(test.serverAddress);
+        ASSERT_EQ(m_view.questions.size(), 1u) << m_view.log;
+        const std::string& question = m_view.questions[0];
+        EXPECT_TRUE(
+            question.starts_with(FormatResString(195, test.source.c_str(), m_view.startedPrograms.at(0).c_str())))
+            << question;
+        const std::string redirectNote = FormatResString(201, (test.serverAddress + "/veilmark-1001.sh").c_str());
+        EXPECT_EQ(question.find(redirectNote) != std::string::npos, test.redirected) << question;
+        EXPECT_EQ(question.find(Text(202)) != std::string::npos, test.source.starts_with("http:")) << question;
+        EXPECT_TRUE(question.ends_with(Text(203))) << question;
+    }
 }
 
 } // namespace

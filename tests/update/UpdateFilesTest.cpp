@@ -29,6 +29,36 @@ TEST(UpdatePaths, OnlyHttpAndHttpsUrlsAreValid)
         EXPECT_FALSE(IsValidUrl(url)) << url;
 }
 
+TEST(UpdatePaths, RedirectsResolveAndMayNotLeaveHttps)
+{
+    struct Case {
+        const char* from;
+        const char* location;
+        const char* to;
+        bool downgrading;
+    };
+    const Case cases[] = {
+        { "https://h/Patch/a.nfo", "/Other/a.nfo", "https://h/Other/a.nfo", false },
+        { "https://h/Patch/a.nfo", "b.nfo", "https://h/Patch/b.nfo", false },
+        { "https://h/Patch/a.nfo", "//mirror/a.nfo", "https://mirror/a.nfo", false },
+        { "https://h/Patch/a.nfo", "https://mirror:8443/a.nfo", "https://mirror:8443/a.nfo", false },
+        { "https://h/Patch/a.nfo", "http://h/Patch/a.nfo", "http://h/Patch/a.nfo", true },
+        { "https://h/Patch/a.nfo", "HTTP://h/a.nfo", "http://h/a.nfo", true },
+        { "https://h/Patch/a.nfo", "ftp://h/a.nfo", "ftp://h/a.nfo", true },
+        { "http://h/Patch/a.nfo", "/Other/a.nfo", "http://h/Other/a.nfo", false },
+        { "http://h/Patch/a.nfo", "//mirror/a.nfo", "http://mirror/a.nfo", false },
+        { "http://h/Patch/a.nfo", "https://h/a.nfo", "https://h/a.nfo", false },
+    };
+    for (const Case& test : cases) {
+        const std::string to = ResolveUrl(test.from, test.location);
+        EXPECT_EQ(to, test.to) << test.from << " + " << test.location;
+        EXPECT_EQ(IsDowngradingRedirect(test.from, to), test.downgrading) << test.from << " -> " << to;
+    }
+    // A target that cannot be made out is no https URL either.
+    EXPECT_TRUE(IsDowngradingRedirect("https://h/a.nfo", ""));
+    EXPECT_FALSE(IsDowngradingRedirect("http://h/a.nfo", ""));
+}
+
 TEST(UpdatePaths, CacheFileNameIsASafeLastSegment)
 {
     EXPECT_EQ(CacheFileNameForUrl("http://h/Patch/English/NewerVersion.nfo"), "NewerVersion.nfo");
@@ -139,22 +169,37 @@ TEST(PatchList, FindsTheFirstRecordOfTheInstalledVersion)
     const FileVersion installed { { 1, 0, 0, 1 } };
     struct Case {
         std::string list;
+        bool readable;
         std::optional<std::string> expected;
     };
     const Case cases[] = {
-        { "1, 0, 0, 0 ; patch-1000.sh\n1, 0, 0, 1 ; second.sh\n1,0,0,1;later.sh\n", "second.sh" },
-        { "1,0,0,1;tight.sh", "tight.sh" },
-        { "1, 0, 0, 0 ; a.sh 1, 0, 0, 1 ; same-line.sh", "same-line.sh" },
-        { "garbage line\n1, 0, 0 ; short.sh\n1, 0, 0, 1 ; ../escape.sh\n1, 0, 0, 1 ; good.sh\n", "good.sh" },
-        { "1, 0, 0, 1 ; " + std::string(256, 'n') + "\n1, 0, 0, 1 ; fits.sh", "fits.sh" },
-        { "1, 0, 0, 0 ; old.sh\n2, 0, 0, 0 ; new.sh\n", std::nullopt },
-        { "1, 0, 0, 1 : wrong-separator.sh", std::nullopt },
-        { "1, 0, 0, 1 ;", std::nullopt },
-        { "", std::nullopt },
-        { "\n\n   \n", std::nullopt },
+        { "1, 0, 0, 0 ; patch-1000.sh\n1, 0, 0, 1 ; second.sh\n1,0,0,1;later.sh\n", true, "second.sh" },
+        { "1,0,0,1;tight.sh", true, "tight.sh" },
+        { "\xEF\xBB\xBF"
+          "1, 0, 0, 1 ; after-mark.sh\r\n1, 0, 0, 1 ; later.sh\r\n",
+            true, "after-mark.sh" },
+        { "1, 0, 0, 0 ; a.sh 1, 0, 0, 1 ; same-line.sh", true, "same-line.sh" },
+        { "garbage line\n1, 0, 0 ; short.sh\n1, 0, 0, 1 ; ../escape.sh\n1, 0, 0, 1 ; good.sh\n", true, "good.sh" },
+        { "1, 0, 0, 1 ; " + std::string(256, 'n') + "\n1, 0, 0, 1 ; fits.sh", true, "fits.sh" },
+        { "1, 0, 0, 0 ; old.sh\n2, 0, 0, 0 ; new.sh\n", true, std::nullopt },
+        { "\xEF\xBB\xBF"
+          "1, 0, 0, 0 ; old.sh\n",
+            true, std::nullopt },
+        // Nothing in these is a record: they are no patch list at all.
+        { "1, 0, 0, 1 : wrong-separator.sh", false, std::nullopt },
+        { "1, 0, 0, 1 ;", false, std::nullopt },
+        { "1, 0, 0, 1 ; ../escape.sh", false, std::nullopt },
+        { "", false, std::nullopt },
+        { "\n\n   \n", false, std::nullopt },
+        { "<html><head><title>404 Not Found</title></head>\n<body>1, 0, 0, 1</body></html>\n", false, std::nullopt },
+        { std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xff\x00\x01", 13), false, std::nullopt },
+        { "\xEF\xBB\xBF", false, std::nullopt },
     };
-    for (const Case& test : cases)
-        EXPECT_EQ(FindPatchRecord(test.list, installed), test.expected) << test.list;
+    for (const Case& test : cases) {
+        const PatchSearch search = FindPatchRecord(test.list, installed);
+        EXPECT_EQ(search.readable, test.readable) << test.list;
+        EXPECT_EQ(search.name, test.expected) << test.list;
+    }
 }
 
 TEST(PatchList, PlainFileNames)

@@ -108,7 +108,9 @@ TEST(UpdateSession, OnlyANewerVersionStartsTheSecondStage)
         { "2, 0, 0, 0\r\n", true, FormatResString(188, 2, 0, 0, 0) },
         { "1, 0, 0, 1", false, FormatResString(188, 1, 0, 0, 1) },
         { "0, 9, 9, 9", false, FormatResString(188, 0, 9, 9, 9) },
-        { "<html>not found</html>", false, "" },
+        { "\xEF\xBB\xBF"
+          "1, 0, 0, 2\r\n",
+            true, FormatResString(188, 1, 0, 0, 2) },
     };
     for (const Case& test : cases) {
         CHarness harness;
@@ -124,6 +126,50 @@ TEST(UpdateSession, OnlyANewerVersionStartsTheSecondStage)
             EXPECT_EQ(harness.server.requested.size(), 1u);
         }
     }
+}
+
+TEST(UpdateSession, AServerFileThatIsNotOneEndsTheRunSayingSo)
+{
+    const std::string errorPage = "<!DOCTYPE html>\n<html><body><h1>Not Found</h1>1, 0, 0, 2</body></html>\n";
+    const std::string junk("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xcb\x48\xcd\xc9", 14);
+    struct Case {
+        std::string versionFile;
+        std::string patchList;
+        unsigned unreadableLine;
+        std::size_t requests;
+    };
+    const Case cases[] = {
+        { errorPage, "", 199, 1 },
+        { junk, "", 199, 1 },
+        { "\xFF\xFE" + std::string("1\0,\0 \0", 6), "", 199, 1 },
+        { "1, 0, 0, 2", errorPage, 200, 2 },
+        { "1, 0, 0, 2", junk, 200, 2 },
+    };
+    for (const Case& test : cases) {
+        CHarness harness;
+        harness.server.files[std::string(kServer) + "/NewerVersion.nfo"] = test.versionFile;
+        harness.server.files[std::string(kServer) + "/UpdateInfo.nfo"] = test.patchList;
+        harness.Run();
+        // The run ends with the file's arrival and one line saying why it
+        // cannot be read.
+        const std::string& log = harness.view.log;
+        const std::string tail = log.substr(log.rfind(Text(184)) + Text(184).size());
+        const std::string unreadable = Text(test.unreadableLine);
+        EXPECT_TRUE(tail.starts_with(unreadable.substr(0, unreadable.find("(")))) << log;
+        EXPECT_TRUE(tail.ends_with(")\r\n") && tail.find("\r\n") == tail.size() - 2) << log;
+        EXPECT_EQ(log.find(Text(190)), std::string::npos) << log;
+        EXPECT_EQ(log.find(Text(193)), std::string::npos) << log;
+        EXPECT_EQ(harness.server.requested.size(), test.requests) << log;
+        EXPECT_TRUE(harness.view.buttonsEnabled);
+    }
+
+    CHarness harness;
+    harness.server.files[std::string(kServer) + "/NewerVersion.nfo"] = "1, 0, 0, 2";
+    harness.server.files[std::string(kServer) + "/UpdateInfo.nfo"] = "\xEF\xBB\xBF"
+                                                                     "1, 0, 0, 1 ; marked.sh\r\n";
+    harness.Run();
+    EXPECT_NE(harness.view.log.find(FormatResString(192, "marked.sh")), std::string::npos) << harness.view.log;
+    EXPECT_EQ(harness.server.requested.back(), std::string(kServer) + "/marked.sh");
 }
 
 TEST(UpdateSession, FullRunLogsEveryStepAndStartsThePatchAfterConfirmation)

@@ -19,7 +19,8 @@ namespace {
 constexpr int kStartTimeLimitMs = 10000;
 }
 
-CHttpTestServer::CHttpTestServer(const std::string& rootFolder)
+CHttpTestServer::CHttpTestServer(const std::string& rootFolder, const std::string& certificate, const std::string& key)
+    : m_https(!certificate.empty())
 {
     int input[2];
     int output[2];
@@ -34,7 +35,10 @@ CHttpTestServer::CHttpTestServer(const std::string& rootFolder)
     std::string script = VEILMARK_UPDATE_TEST_SERVER;
     std::string interpreter = "python3";
     std::string root = rootFolder;
-    char* arguments[] = { interpreter.data(), script.data(), root.data(), nullptr };
+    std::string certificateArgument = certificate;
+    std::string keyArgument = key;
+    char* arguments[] = { interpreter.data(), script.data(), root.data(),
+        m_https ? certificateArgument.data() : nullptr, keyArgument.data(), nullptr };
     const int spawned = ::posix_spawnp(&m_process, "python3", &actions, nullptr, arguments, environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(input[0]);
@@ -82,4 +86,7 @@ CHttpTestServer::~CHttpTestServer()
     }
 }
 
-std::string CHttpTestServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+std::string CHttpTestServer::BaseUrl() const
+{
+    return (m_https ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_port);
+}

@@ -54,6 +54,16 @@ inline std::string ReadTestFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
+// Makes a self-signed certificate for 127.0.0.1 and its key with the openssl
+// command; returns false when that fails.
+inline bool MakeTestCertificate(const std::string& certificate, const std::string& key)
+{
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+                                " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '"
+        + key + "' -out '" + certificate + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
 // A program file that embeds the given version text after the marker.
 inline void WriteProgramFile(const std::string& path, const std::string& versionText)
 {
