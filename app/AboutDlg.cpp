@@ -1,7 +1,8 @@
-#include "AboutDlg.h"
+#include "app/AboutDlg.h"
 
-#include "DialogBuilder.h"
-#include "FileVersion.h"
+#include "base/VersionMarker.h"
+#include "res/Version.h"
+#include "ui/DialogBuilder.h"
 
 #include <QLineEdit>
 #include <QPainter>
@@ -14,9 +15,17 @@ CAboutDlg::CAboutDlg(QWidget* parent, std::string programPath)
     OnInitDialog();
 }
 
+namespace {
+
+// Keeps the marker object linked into the program, so its file carries it.
+[[gnu::used]] const char* const kKeepEmbeddedVersion = kEmbeddedFileVersion;
+
+} // namespace
+
 void CAboutDlg::OnInitDialog()
 {
-    if (!GetFileVersionString(m_strProgramPath, m_strVersion))
+    std::string error;
+    if (!ReadVersionText(m_strProgramPath, m_strVersion, error))
         m_strVersion = "GetVer_failed";
     DoDataExchange(false);
 }

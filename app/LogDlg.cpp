@@ -1,7 +1,7 @@
-#include "LogDlg.h"
+#include "app/LogDlg.h"
 
-#include "DialogBuilder.h"
-#include "Log.h"
+#include "res/Log.h"
+#include "ui/DialogBuilder.h"
 
 #include <QApplication>
 #include <QPainter>

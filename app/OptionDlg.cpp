@@ -1,6 +1,6 @@
-#include "OptionDlg.h"
+#include "app/OptionDlg.h"
 
-#include "DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

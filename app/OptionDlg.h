@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Settings.h"
+#include "app/Settings.h"
 
 #include <QDialog>
 

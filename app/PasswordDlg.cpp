@@ -1,9 +1,9 @@
-#include "PasswordDlg.h"
+#include "app/PasswordDlg.h"
 
-#include "DialogBuilder.h"
-#include "PasswordKey.h"
-#include "StringTable.h"
-#include "UiText.h"
+#include "crypto/PasswordKey.h"
+#include "res/StringTable.h"
+#include "ui/DialogBuilder.h"
+#include "ui/UiText.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

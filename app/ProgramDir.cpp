@@ -1,4 +1,4 @@
-#include "ProgramDir.h"
+#include "app/ProgramDir.h"
 
 #include <cstdlib>
 #include <fcntl.h>

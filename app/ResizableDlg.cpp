@@ -1,6 +1,6 @@
-#include "ResizableDlg.h"
+#include "app/ResizableDlg.h"
 
-#include "DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

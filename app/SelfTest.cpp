@@ -1,7 +1,7 @@
-#include "SelfTest.h"
+#include "app/SelfTest.h"
 
-#include "VeilmarkDlg.h"
-#include "WebBrowser2.h"
+#include "app/VeilmarkDlg.h"
+#include "ui/WebBrowser2.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "VeilmarkApp.h"
+#include "app/VeilmarkApp.h"
 
-#include "VeilmarkDlg.h"
+#include "app/VeilmarkDlg.h"
 
 #include <QIcon>
 #include <QStringList>

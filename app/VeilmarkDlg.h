@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ProgramDir.h"
-#include "ResizableDlg.h"
+#include "app/ProgramDir.h"
+#include "app/ResizableDlg.h"
 
 #include <QIcon>
 #include <QMessageBox>

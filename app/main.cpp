@@ -1,5 +1,5 @@
-#include "SelfTest.h"
-#include "VeilmarkApp.h"
+#include "app/SelfTest.h"
+#include "app/VeilmarkApp.h"
 
 #include <QStringList>
 

@@ -1,9 +1,9 @@
 // Throughput of hiding in and revealing from bitmap pixels, and of enciphering
 // a message that fills a large picture. Everything runs in memory.
 
-#include "BmpCarrier.h"
-#include "BmpPicture.h"
-#include "SecretContainer.h"
+#include "picture/BmpCarrier.h"
+#include "picture/BmpPicture.h"
+#include "picture/SecretContainer.h"
 
 #include <benchmark/benchmark.h>
 

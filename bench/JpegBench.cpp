@@ -7,7 +7,7 @@
 // named by VEILMARK_JPEG_BENCH_DIR, where they are kept (bench/jpeg_compare.sh
 // times djpeg and cjpeg on them).
 
-#include "JpegCodec.h"
+#include "jpeg/JpegCodec.h"
 
 #include <benchmark/benchmark.h>
 

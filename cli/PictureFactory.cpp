@@ -1,7 +1,7 @@
-#include "PictureFactory.h"
+#include "cli/PictureFactory.h"
 
-#include "BmpPicture.h"
-#include "JpegPicture.h"
+#include "jpeg/JpegPicture.h"
+#include "picture/BmpPicture.h"
 
 std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind)
 {

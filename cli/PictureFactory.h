@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CarrierPicture.h"
-#include "PictureKind.h"
+#include "picture/CarrierPicture.h"
+#include "picture/PictureKind.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "StandardInput.h"
+#include "cli/StandardInput.h"
 
 #include <cerrno>
 #include <csignal>

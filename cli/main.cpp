@@ -1,16 +1,16 @@
 // veilmark-cli: hides a message in a picture, reveals it again, or describes a
 // picture, for scripts and headless use.
 
-#include "BmpPicture.h"
-#include "FileIO.h"
-#include "JpegPicture.h"
-#include "Log.h"
-#include "PasswordKey.h"
-#include "PictureFactory.h"
-#include "PictureKind.h"
-#include "SecretContainer.h"
-#include "StandardInput.h"
-#include "Version.h"
+#include "base/FileIO.h"
+#include "cli/PictureFactory.h"
+#include "cli/StandardInput.h"
+#include "crypto/PasswordKey.h"
+#include "jpeg/JpegPicture.h"
+#include "picture/BmpPicture.h"
+#include "picture/PictureKind.h"
+#include "picture/SecretContainer.h"
+#include "res/Log.h"
+#include "res/Version.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "PasswordKey.h"
+#include "crypto/PasswordKey.h"
 
-#include "Sha0.h"
+#include "crypto/Sha0.h"
 
 #include <openssl/evp.h>
 

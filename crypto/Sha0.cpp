@@ -1,4 +1,4 @@
-#include "Sha0.h"
+#include "crypto/Sha0.h"
 
 #include <cstring>
 

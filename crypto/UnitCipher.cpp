@@ -1,7 +1,7 @@
 // The low-level Blowfish interface is deprecated in OpenSSL 3 but still exported
 // by libcrypto, and it is exactly the block operation the cipher is defined by.
 #define OPENSSL_SUPPRESS_DEPRECATED
-#include "UnitCipher.h"
+#include "crypto/UnitCipher.h"
 
 #include <openssl/blowfish.h>
 

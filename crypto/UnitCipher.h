@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PasswordKey.h"
+#include "crypto/PasswordKey.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "JpegHuffman.h"
-#include "JpegMemory.h"
-#include "JpegStatus.h"
+#include "jpeg/JpegHuffman.h"
+#include "jpeg/JpegMemory.h"
+#include "jpeg/JpegStatus.h"
 
 #include <array>
 #include <cstddef>

@@ -1,5 +1,5 @@
-#include "JpegTransform.h"
-#include "JpegVector.h"
+#include "jpeg/JpegTransform.h"
+#include "jpeg/JpegVector.h"
 
 #include <bit>
 #include <cstdlib>

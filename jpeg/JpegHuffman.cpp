@@ -1,4 +1,4 @@
-#include "JpegHuffman.h"
+#include "jpeg/JpegHuffman.h"
 
 JpegStatus BuildHuffmanTable(const std::uint8_t* bits, const std::uint8_t* symbols, int count, JpegHuffmanTable& table)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "JpegStatus.h"
+#include "jpeg/JpegStatus.h"
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,6 @@
-#include "JpegTables.h"
-#include "JpegTransform.h"
-#include "JpegVector.h"
+#include "jpeg/JpegTables.h"
+#include "jpeg/JpegTransform.h"
+#include "jpeg/JpegVector.h"
 
 #include <cstring>
 

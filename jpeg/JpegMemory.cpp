@@ -1,4 +1,4 @@
-#include "JpegMemory.h"
+#include "jpeg/JpegMemory.h"
 
 #include <cstring>
 #include <sys/mman.h>

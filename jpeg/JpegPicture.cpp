@@ -1,8 +1,8 @@
-#include "JpegPicture.h"
+#include "jpeg/JpegPicture.h"
 
-#include "JpegCodec.h"
-#include "ReportPage.h"
-#include "SecretContainer.h"
+#include "jpeg/JpegCodec.h"
+#include "picture/ReportPage.h"
+#include "picture/SecretContainer.h"
 
 #include <algorithm>
 #include <new>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CarrierPicture.h"
+#include "picture/CarrierPicture.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "JpegCodec.h"
+#include "jpeg/JpegCodec.h"
 
-#include "FileIO.h"
-#include "Log.h"
+#include "base/FileIO.h"
+#include "res/Log.h"
 
 #include <algorithm>
 #include <new>

@@ -1,9 +1,9 @@
-#include "JpegCodec.h"
+#include "jpeg/JpegCodec.h"
 
-#include "JpegMemory.h"
-#include "JpegTables.h"
-#include "JpegTransform.h"
-#include "Log.h"
+#include "jpeg/JpegMemory.h"
+#include "jpeg/JpegTables.h"
+#include "jpeg/JpegTransform.h"
+#include "res/Log.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "JpegStatus.h"
+#include "jpeg/JpegStatus.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "JpegTables.h"
+#include "jpeg/JpegTables.h"
 
 // clang-format off
 // T.81 Table K.1 with three entries changed: zigzag 22 holds 36, 42 holds 66

@@ -1,10 +1,10 @@
-#include "JpegCodec.h"
+#include "jpeg/JpegCodec.h"
 
-#include "FileIO.h"
-#include "JpegMemory.h"
-#include "JpegTables.h"
-#include "JpegTransform.h"
-#include "Log.h"
+#include "base/FileIO.h"
+#include "jpeg/JpegMemory.h"
+#include "jpeg/JpegTables.h"
+#include "jpeg/JpegTransform.h"
+#include "res/Log.h"
 
 #include <algorithm>
 #include <atomic>

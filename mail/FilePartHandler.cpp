@@ -1,8 +1,8 @@
-#include "FilePartHandler.h"
+#include "mail/FilePartHandler.h"
 
-#include "Base64Coder.h"
-#include "SendProgress.h"
-#include "StringTable.h"
+#include "mail/Base64Coder.h"
+#include "mail/SendProgress.h"
+#include "res/StringTable.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PartHandler.h"
+#include "mail/PartHandler.h"
 
 // An attachment read from a file and sent in Base64 (RFC 2045 6.8), one line
 // of 72 characters for every 54 bytes.

@@ -1,4 +1,4 @@
-#include "MailItem.h"
+#include "mail/MailItem.h"
 
 #include <cstring>
 #include <iomanip>

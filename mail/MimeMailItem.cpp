@@ -1,6 +1,6 @@
-#include "MimeMailItem.h"
+#include "mail/MimeMailItem.h"
 
-#include "PartHandlerRegistry.h"
+#include "mail/PartHandlerRegistry.h"
 
 namespace {
 

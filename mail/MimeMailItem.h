@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MailItem.h"
+#include "mail/MailItem.h"
 
 #include <list>
 #include <string>

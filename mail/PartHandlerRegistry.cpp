@@ -1,7 +1,7 @@
-#include "PartHandlerRegistry.h"
+#include "mail/PartHandlerRegistry.h"
 
-#include "FilePartHandler.h"
-#include "TextPartHandler.h"
+#include "mail/FilePartHandler.h"
+#include "mail/TextPartHandler.h"
 
 #include <algorithm>
 

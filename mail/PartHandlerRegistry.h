@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PartHandler.h"
+#include "mail/PartHandler.h"
 
 #include <memory>
 #include <mutex>

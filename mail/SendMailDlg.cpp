@@ -1,11 +1,11 @@
-#include "SendMailDlg.h"
+#include "mail/SendMailDlg.h"
 
-#include "DialogBuilder.h"
-#include "MimeMailItem.h"
-#include "PartHandler.h"
-#include "SendProgressDlg.h"
-#include "SmtpSession.h"
-#include "StringTable.h"
+#include "mail/MimeMailItem.h"
+#include "mail/PartHandler.h"
+#include "mail/SendProgressDlg.h"
+#include "mail/SmtpSession.h"
+#include "res/StringTable.h"
+#include "ui/DialogBuilder.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

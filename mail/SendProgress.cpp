@@ -1,4 +1,4 @@
-#include "SendProgress.h"
+#include "mail/SendProgress.h"
 
 #include <mutex>
 #include <utility>

@@ -1,7 +1,7 @@
-#include "SendProgressDlg.h"
+#include "mail/SendProgressDlg.h"
 
-#include "DialogBuilder.h"
-#include "SendProgress.h"
+#include "mail/SendProgress.h"
+#include "ui/DialogBuilder.h"
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>

@@ -1,7 +1,7 @@
-#include "SmtpSession.h"
+#include "mail/SmtpSession.h"
 
-#include "MailItem.h"
-#include "StringTable.h"
+#include "mail/MailItem.h"
+#include "res/StringTable.h"
 
 #include <cstdlib>
 #include <new>

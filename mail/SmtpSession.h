@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TcpStream.h"
+#include "mail/TcpStream.h"
 
 #include <chrono>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "TcpStream.h"
+#include "mail/TcpStream.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "TextPartHandler.h"
+#include "mail/TextPartHandler.h"
 
 namespace {
 

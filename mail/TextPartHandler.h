@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PartHandler.h"
+#include "mail/PartHandler.h"
 
 // A text/plain part sent as it is ("7Bit"), its lines wrapped near the width.
 class CTextPartHandler : public CPartHandler {

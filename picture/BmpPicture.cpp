@@ -1,8 +1,8 @@
-#include "BmpPicture.h"
+#include "picture/BmpPicture.h"
 
-#include "Log.h"
-#include "ReportPage.h"
-#include "SecretContainer.h"
+#include "picture/ReportPage.h"
+#include "picture/SecretContainer.h"
+#include "res/Log.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BmpCarrier.h"
-#include "CarrierPicture.h"
-#include "DibImage.h"
+#include "picture/BmpCarrier.h"
+#include "picture/CarrierPicture.h"
+#include "picture/DibImage.h"
 
 #include <cstdint>
 #include <memory>

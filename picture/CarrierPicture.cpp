@@ -1,6 +1,6 @@
-#include "CarrierPicture.h"
+#include "picture/CarrierPicture.h"
 
-#include "SecretContainer.h"
+#include "picture/SecretContainer.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
-#include "DibImage.h"
+#include "picture/DibImage.h"
 
-#include "FileIO.h"
-#include "StringTable.h"
+#include "base/FileIO.h"
+#include "res/StringTable.h"
 
 #include <limits>
 #include <span>

@@ -1,4 +1,4 @@
-#include "PictureKind.h"
+#include "picture/PictureKind.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
-#include "ReportPage.h"
+#include "picture/ReportPage.h"
 
-#include "FileIO.h"
+#include "base/FileIO.h"
 #include <cstdio>
 
 #include <algorithm>

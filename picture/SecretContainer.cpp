@@ -1,9 +1,9 @@
-#include "SecretContainer.h"
+#include "picture/SecretContainer.h"
 
-#include "Log.h"
-#include "PasswordKey.h"
-#include "StringTable.h"
-#include "UnitCipher.h"
+#include "crypto/PasswordKey.h"
+#include "crypto/UnitCipher.h"
+#include "res/Log.h"
+#include "res/StringTable.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "Log.h"
+#include "res/Log.h"
 
-#include "StringTable.h"
+#include "res/StringTable.h"
 
 #include <string>
 #include <utility>

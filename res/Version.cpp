@@ -1,4 +1,4 @@
-#include "Version.h"
+#include "res/Version.h"
 
 // The whole marker text lives in the program's read-only data, so a reader can
 // find "VEILMARK-FILEVERSION:" followed by the version text in the file.

@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "DownloadWorker.h"
+#include "update/DownloadWorker.h"
 
 // Turns the worker's calls into Qt signals. It lives on the dialog's thread;
 // the worker calls it from its own, so a connection made with

@@ -1,4 +1,4 @@
-#include "DownloadWorker.h"
+#include "update/DownloadWorker.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -17,7 +17,7 @@
 
 #include <curl/curl.h>
 
-#include "UpdatePaths.h"
+#include "update/UpdatePaths.h"
 
 namespace {
 

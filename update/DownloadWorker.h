@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "CancelEvent.h"
+#include "update/CancelEvent.h"
 
 // Status codes of a download report. Codes 1 to 24 name a phase; 25 stands for
 // any other code.

@@ -1,4 +1,4 @@
-#include "PatchList.h"
+#include "update/PatchList.h"
 
 namespace {
 

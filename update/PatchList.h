@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "VersionFile.h"
+#include "update/VersionFile.h"
 
 // A patch file name holds at most 255 characters.
 inline constexpr std::size_t kPatchNameLimit = 255;

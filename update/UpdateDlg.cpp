@@ -1,4 +1,4 @@
-#include "UpdateDlg.h"
+#include "update/UpdateDlg.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -11,9 +11,9 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
-#include "DialogBuilder.h"
-#include "StringTable.h"
-#include "UiText.h"
+#include "res/StringTable.h"
+#include "ui/DialogBuilder.h"
+#include "ui/UiText.h"
 
 namespace {
 

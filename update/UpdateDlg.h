@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "DownloadNotifier.h"
-#include "UpdateSession.h"
+#include "update/DownloadNotifier.h"
+#include "update/UpdateSession.h"
 
 class QLineEdit;
 class QPlainTextEdit;

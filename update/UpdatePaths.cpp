@@ -1,4 +1,4 @@
-#include "UpdatePaths.h"
+#include "update/UpdatePaths.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "UpdateSession.h"
+#include "update/UpdateSession.h"
 
 #include <sys/stat.h>
 
@@ -7,10 +7,11 @@
 #include <fstream>
 #include <system_error>
 
-#include "PatchList.h"
-#include "StringTable.h"
-#include "UpdatePaths.h"
-#include "Version.h"
+#include "base/VersionMarker.h"
+#include "res/StringTable.h"
+#include "res/Version.h"
+#include "update/PatchList.h"
+#include "update/UpdatePaths.h"
 
 namespace {
 

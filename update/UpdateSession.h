@@ -4,9 +4,9 @@
 #include <string>
 #include <thread>
 
-#include "CancelEvent.h"
-#include "DownloadWorker.h"
-#include "VersionFile.h"
+#include "update/CancelEvent.h"
+#include "update/DownloadWorker.h"
+#include "update/VersionFile.h"
 
 // The update server the dialog offers until the user types another.
 inline constexpr char kDefaultServerAddress[] = "http://update.example.com/Patch/English";

@@ -13,9 +13,6 @@ struct FileVersion {
     auto operator<=>(const FileVersion&) const = default;
 };
 
-// The version text of a program file holds at most 63 characters.
-inline constexpr std::size_t kVersionTextLimit = 64;
-
 // Reads four numbers in the form "1, 0, 0, 1" starting at `position`: each of
 // the first three is followed directly by a comma, white space may follow a
 // comma and precede a number. On success advances `position` past the fourth
@@ -26,9 +23,3 @@ inline constexpr std::size_t kVersionTextLimit = 64;
 // The text without a UTF-8 byte order mark at its start; editors on some
 // systems put one before the first line of the server's files.
 [[nodiscard]] std::string_view StripByteOrderMark(std::string_view text);
-
-// Finds the version marker in the file and copies the text after it (up to its
-// zero byte) into `versionText`. Fails with a reason in `error` when the file
-// cannot be read, is not a regular file, holds no marker, or its text is
-// longer than 63 characters or not terminated.
-[[nodiscard]] bool ReadVersionText(const std::string& path, std::string& versionText, std::string& error);

@@ -1,4 +1,4 @@
-#include "ReportPage.h"
+#include "picture/ReportPage.h"
 
 #include <gtest/gtest.h>
 

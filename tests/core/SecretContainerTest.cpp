@@ -1,8 +1,8 @@
-#include "SecretContainer.h"
-#include "PasswordKey.h"
-#include "UnitCipher.h"
+#include "picture/SecretContainer.h"
+#include "crypto/PasswordKey.h"
+#include "crypto/UnitCipher.h"
 
-#include "Log.h"
+#include "res/Log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Sha0.h"
-#include "PasswordKey.h"
+#include "crypto/Sha0.h"
+#include "crypto/PasswordKey.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "StringTable.h"
-#include "Log.h"
+#include "res/StringTable.h"
+#include "res/Log.h"
 
 #include <gtest/gtest.h>
 

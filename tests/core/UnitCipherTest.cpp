@@ -1,4 +1,4 @@
-#include "UnitCipher.h"
+#include "crypto/UnitCipher.h"
 
 #include <gtest/gtest.h>
 

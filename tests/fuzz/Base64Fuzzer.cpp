@@ -2,7 +2,7 @@
 // trip through the encoder. Decoding must stay inside its buffer whatever the
 // text, and every byte string must come back unchanged from its own encoding.
 
-#include "Base64Coder.h"
+#include "mail/Base64Coder.h"
 
 #include <cstddef>
 #include <cstdint>

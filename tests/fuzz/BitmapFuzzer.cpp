@@ -3,8 +3,8 @@
 // with a reason and leave nothing loaded. A picture that loads is also read
 // through the carrier, which visits every container bit.
 
-#include "BmpPicture.h"
-#include "DibImage.h"
+#include "picture/BmpPicture.h"
+#include "picture/DibImage.h"
 
 #include <cstddef>
 #include <cstdint>

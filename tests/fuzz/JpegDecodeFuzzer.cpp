@@ -4,7 +4,7 @@
 // UndefinedBehaviorSanitizer). Small pictures that decode are encoded again
 // and must decode once more.
 
-#include "JpegCodec.h"
+#include "jpeg/JpegCodec.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,8 +3,8 @@
 // version, leave the position inside it; the patch-list search must end on
 // any list and only ever name a plain file name.
 
-#include "PatchList.h"
-#include "VersionFile.h"
+#include "update/PatchList.h"
+#include "update/VersionFile.h"
 
 #include <cstddef>
 #include <cstdint>

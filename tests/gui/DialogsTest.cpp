@@ -2,13 +2,13 @@
 
 #include "GuiTestSupport.h"
 
-#include "AboutDlg.h"
-#include "FileVersion.h"
-#include "Log.h"
-#include "ProgramDir.h"
-#include "StringTable.h"
-#include "UiText.h"
-#include "VeilmarkDlg.h"
+#include "app/AboutDlg.h"
+#include "app/ProgramDir.h"
+#include "app/VeilmarkDlg.h"
+#include "base/VersionMarker.h"
+#include "res/Log.h"
+#include "res/StringTable.h"
+#include "ui/UiText.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -184,7 +184,8 @@ private slots:
         const QString path = m_work.path() + "/program-file";
         QVERIFY(WriteFileBytes(path, contents));
         std::string text;
-        QCOMPARE(GetFileVersionString(path.toStdString(), text), found);
+        std::string error;
+        QCOMPARE(ReadVersionText(path.toStdString(), text, error), found);
         if (found)
             QCOMPARE(QString::fromStdString(text), version);
 
@@ -199,7 +200,8 @@ private slots:
         QCOMPARE(FindControl<QLineEdit>(about, 1023)->text(), QString("1, 0, 0, 1"));
         QVERIFY(FindControl<QLineEdit>(about, 1023)->isReadOnly());
         std::string version;
-        QVERIFY(GetFileVersionString(version));
+        std::string error;
+        QVERIFY(ReadVersionText("/proc/self/exe", version, error));
         QCOMPARE(version, std::string("1, 0, 0, 1"));
     }
 

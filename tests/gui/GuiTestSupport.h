@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DialogBuilder.h"
-#include "LogDlg.h"
-#include "PasswordDlg.h"
+#include "app/LogDlg.h"
+#include "app/PasswordDlg.h"
+#include "ui/DialogBuilder.h"
 
 #include <QApplication>
 #include <QByteArray>

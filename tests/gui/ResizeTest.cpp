@@ -2,8 +2,8 @@
 
 #include "GuiTestSupport.h"
 
-#include "ResizableDlg.h"
-#include "VeilmarkDlg.h"
+#include "app/ResizableDlg.h"
+#include "app/VeilmarkDlg.h"
 
 #include <QSettings>
 #include <QSizeGrip>

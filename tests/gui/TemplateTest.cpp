@@ -2,8 +2,8 @@
 
 #include "GuiTestSupport.h"
 
-#include "VeilmarkDlg.h"
-#include "WebBrowser2.h"
+#include "app/VeilmarkDlg.h"
+#include "ui/WebBrowser2.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>

@@ -3,16 +3,16 @@
 
 #include "GuiTestSupport.h"
 
-#include "OptionDlg.h"
-#include "SendMailDlg.h"
-#include "Settings.h"
+#include "app/OptionDlg.h"
+#include "app/Settings.h"
+#include "mail/SendMailDlg.h"
 
-#include "CarrierPicture.h"
-#include "SecretContainer.h"
-#include "StringTable.h"
-#include "UiText.h"
-#include "VeilmarkDlg.h"
-#include "WebBrowser2.h"
+#include "app/VeilmarkDlg.h"
+#include "picture/CarrierPicture.h"
+#include "picture/SecretContainer.h"
+#include "res/StringTable.h"
+#include "ui/UiText.h"
+#include "ui/WebBrowser2.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>

@@ -1,11 +1,11 @@
 // The decoder against libjpeg-turbo's djpeg, its log, and its failure path on
 // malformed and unsupported files.
 
-#include "JpegCodec.h"
-#include "JpegTables.h"
 #include "JpegTestSupport.h"
-#include "Log.h"
-#include "StringTable.h"
+#include "jpeg/JpegCodec.h"
+#include "jpeg/JpegTables.h"
+#include "res/Log.h"
+#include "res/StringTable.h"
 
 #include <gtest/gtest.h>
 

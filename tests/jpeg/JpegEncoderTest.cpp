@@ -2,11 +2,11 @@
 // by djpeg and by an independent slow scan reader, the carriage of the
 // container bits, its log and its refusals.
 
-#include "JpegCodec.h"
-#include "JpegTables.h"
 #include "JpegTestSupport.h"
-#include "Log.h"
-#include "StringTable.h"
+#include "jpeg/JpegCodec.h"
+#include "jpeg/JpegTables.h"
+#include "res/Log.h"
+#include "res/StringTable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The JPEG carrier picture through the CCarrierPicture interface: the DIB it
 // keeps, the data space, hiding and revealing through a save, and failures.
 
-#include "JpegPicture.h"
+#include "jpeg/JpegPicture.h"
 #include "JpegTestSupport.h"
-#include "SecretContainer.h"
+#include "picture/SecretContainer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "JpegTestSupport.h"
 
-#include "JpegTables.h"
+#include "jpeg/JpegTables.h"
 
 #include <algorithm>
 #include <cmath>

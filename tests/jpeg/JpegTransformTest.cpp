@@ -2,9 +2,9 @@
 // slow references written straight from the formulas: bit for bit on many
 // random inputs.
 
-#include "JpegTransform.h"
-#include "JpegHuffman.h"
-#include "JpegTables.h"
+#include "jpeg/JpegTransform.h"
+#include "jpeg/JpegHuffman.h"
+#include "jpeg/JpegTables.h"
 
 #include <gtest/gtest.h>
 

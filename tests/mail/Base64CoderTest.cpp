@@ -1,4 +1,4 @@
-#include "Base64Coder.h"
+#include "mail/Base64Coder.h"
 
 #include <gtest/gtest.h>
 

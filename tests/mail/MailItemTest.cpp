@@ -1,4 +1,4 @@
-#include "MailItem.h"
+#include "mail/MailItem.h"
 
 #include <gtest/gtest.h>
 

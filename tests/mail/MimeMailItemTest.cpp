@@ -1,10 +1,10 @@
-#include "MimeMailItem.h"
+#include "mail/MimeMailItem.h"
 
-#include "FilePartHandler.h"
-#include "PartHandlerRegistry.h"
 #include "PythonSmtpServer.h"
-#include "SendProgress.h"
-#include "TextPartHandler.h"
+#include "mail/FilePartHandler.h"
+#include "mail/PartHandlerRegistry.h"
+#include "mail/SendProgress.h"
+#include "mail/TextPartHandler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The option dialog and the settings behind it, offscreen, with the user's
 // configuration in a temporary folder.
 
-#include "OptionDlg.h"
-#include "DialogBuilder.h"
-#include "Settings.h"
+#include "app/OptionDlg.h"
+#include "app/Settings.h"
+#include "ui/DialogBuilder.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 // The send-mail dialog, offscreen, against a scripted SMTP server.
 
-#include "SendMailDlg.h"
-#include "DialogBuilder.h"
+#include "mail/SendMailDlg.h"
 #include "ScriptedSmtpServer.h"
-#include "SendProgressDlg.h"
+#include "mail/SendProgressDlg.h"
+#include "ui/DialogBuilder.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,10 +1,10 @@
 // Mail handed to a real SMTP server (aiosmtpd), which parses what it gets.
 
-#include "SmtpSession.h"
+#include "mail/SmtpSession.h"
 
-#include "MimeMailItem.h"
-#include "PartHandler.h"
 #include "PythonSmtpServer.h"
+#include "mail/MimeMailItem.h"
+#include "mail/PartHandler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "SmtpSession.h"
+#include "mail/SmtpSession.h"
 
-#include "MimeMailItem.h"
-#include "PartHandler.h"
 #include "ScriptedSmtpServer.h"
+#include "mail/MimeMailItem.h"
+#include "mail/PartHandler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "BmpCarrier.h"
+#include "picture/BmpCarrier.h"
 
 #include "BmpMaker.h"
 

@@ -1,8 +1,8 @@
-#include "BmpPicture.h"
+#include "picture/BmpPicture.h"
 
 #include "BmpMaker.h"
-#include "Log.h"
-#include "SecretContainer.h"
+#include "picture/SecretContainer.h"
+#include "res/Log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "DibImage.h"
+#include "picture/DibImage.h"
 
 #include "BmpMaker.h"
 

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "DialogBuilder.h"
 #include "HttpTestServer.h"
-#include "StringTable.h"
-#include "UiText.h"
-#include "UpdateDlg.h"
 #include "UpdateTestSupport.h"
+#include "res/StringTable.h"
+#include "ui/DialogBuilder.h"
+#include "ui/UiText.h"
+#include "update/UpdateDlg.h"
 
 namespace {
 

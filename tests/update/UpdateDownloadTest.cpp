@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "DownloadWorker.h"
 #include "HttpTestServer.h"
-#include "StringTable.h"
-#include "UpdateSession.h"
 #include "UpdateTestSupport.h"
+#include "res/StringTable.h"
+#include "update/DownloadWorker.h"
+#include "update/UpdateSession.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "PatchList.h"
-#include "UpdatePaths.h"
 #include "UpdateTestSupport.h"
-#include "Version.h"
-#include "VersionFile.h"
+#include "res/Version.h"
+#include "update/PatchList.h"
+#include "update/UpdatePaths.h"
+#include "update/VersionFile.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "StringTable.h"
-#include "UpdateSession.h"
 #include "UpdateTestSupport.h"
+#include "res/StringTable.h"
+#include "update/UpdateSession.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "DownloadWorker.h"
-#include "UpdateSession.h"
-#include "Version.h"
+#include "res/Version.h"
+#include "update/DownloadWorker.h"
+#include "update/UpdateSession.h"
 
 // A folder under the system's temporary folder, removed with its contents.
 class CTempFolder {

@@ -1,6 +1,6 @@
-#include "DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
-#include "WebBrowser2.h"
+#include "ui/WebBrowser2.h"
 
 #include <QApplication>
 #include <QCheckBox>

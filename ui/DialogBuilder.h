@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DialogTemplates.h"
+#include "res/DialogTemplates.h"
 
 #include <QRect>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "WebBrowser2.h"
+#include "ui/WebBrowser2.h"
 
 #include <QDesktopServices>
 #include <QFile>
