@@ -256,8 +256,12 @@ void CVeilmarkDlg::OnSavePicture()
     DoDataExchange(true);
     const std::string message = m_strMessage;
 
-    // A message that cannot be hidden is refused before anything is asked or
-    // written.
+    // A picture or a message that cannot take a hidden message is refused
+    // before anything is asked or written.
+    if (const std::string refusal = picture->WhyCannotHide(); !refusal.empty()) {
+        ShowMessage(ToUiText(refusal), QMessageBox::Ok, QMessageBox::Warning);
+        return;
+    }
     const std::uint32_t dataSpace = picture->GetDataSpace();
     if (message.find('\0') != std::string::npos) {
         ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageHasZeroByte, dataSpace)), QMessageBox::Ok,
@@ -273,6 +277,11 @@ void CVeilmarkDlg::OnSavePicture()
     const QString output = ChooseSaveFile(jpeg);
     if (output.isEmpty())
         return;
+    // A protected file is refused before the password is typed in vain.
+    if (std::string error; !CheckFileReplaceable(output.toStdString(), error)) {
+        ShowSaveFailure(output.toStdString(), error);
+        return;
+    }
     std::string password;
     if (!AskPassword(IDS_SAVE_PROMPT, password))
         return;
@@ -293,8 +302,7 @@ void CVeilmarkDlg::SaveAndShow(CCarrierPicture& picture, bool jpeg, const std::s
         return;
     }
     if (picture.Save(path) != kPictureOk) {
-        ShowMessage(ToUiText(FormatResString(IDS_SAVE_FAILED, picture.GetFailureReason().c_str())), QMessageBox::Ok,
-            QMessageBox::Warning);
+        ShowSaveFailure(path, picture.GetFailureReason());
         return;
     }
     if (m_bSendAfterSave != 0)
@@ -302,6 +310,12 @@ void CVeilmarkDlg::SaveAndShow(CCarrierPicture& picture, bool jpeg, const std::s
     ShowResMessage(IDS_SAVE_FINISHED, QMessageBox::Ok, QMessageBox::Information);
     if (WritePage(m_strResultPage, picture.GetResultPage()))
         m_browser->Navigate(QString::fromStdString(m_strResultPage));
+}
+
+void CVeilmarkDlg::ShowSaveFailure(const std::string& path, const std::string& reason)
+{
+    const std::string text = "\"" + path + "\": " + reason;
+    ShowMessage(ToUiText(FormatResString(IDS_SAVE_FAILED, text.c_str())), QMessageBox::Ok, QMessageBox::Warning);
 }
 
 bool CVeilmarkDlg::WritePage(const std::string& path, const std::string& text)

@@ -111,6 +111,7 @@ private:
     void LoadAndReveal(const std::string& path);
     void SaveAndShow(CCarrierPicture& picture, bool jpeg, const std::string& path, const std::string& password,
         const std::string& message);
+    void ShowSaveFailure(const std::string& path, const std::string& reason);
     bool WritePage(const std::string& path, const std::string& text);
     void EnableSave(bool enable);
     static QString DroppedPicturePath(const QMimeData* data);

@@ -1,9 +1,14 @@
 #include "base/FileIO.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +29,126 @@ bool WriteAll(int descriptor, const std::uint8_t* data, std::size_t length)
         length -= std::size_t(written);
     }
     return true;
+}
+
+constexpr std::size_t kTemporarySuffixLength = 6;
+constexpr std::size_t kReadPieceLength = 65536;
+
+bool IsTemporaryName(std::string_view name)
+{
+    const std::string_view prefix = kTemporaryFilePrefix;
+    return name.size() == prefix.size() + kTemporarySuffixLength && name.starts_with(prefix)
+        && std::all_of(name.begin() + std::ptrdiff_t(prefix.size()), name.end(),
+            [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::string RandomTemporaryName()
+{
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device source;
+    std::string name = kTemporaryFilePrefix;
+    for (std::size_t i = 0; i < kTemporarySuffixLength; ++i)
+        name += kLetters[source() % (sizeof kLetters - 1)];
+    return name;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Removes the temporary files in `folder` that writers killed between naming
+// a file and putting it in place left behind. A live writer holds an exclusive
+// lock on its temporary file for as long as the file has its temporary name,
+// so a file whose lock can be taken is nobody's.
+void SweepAbandonedTemporaries(const std::string& folder)
+{
+    const int directory = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return;
+    DIR* listing = ::fdopendir(directory);
+    if (listing == nullptr) {
+        ::close(directory);
+        return;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const char* name = entry->d_name;
+        if (!IsTemporaryName(name))
+            continue;
+        struct stat named { };
+        if (::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)
+            || named.st_uid != ::geteuid())
+            continue;
+        int descriptor = ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0)
+            descriptor = ::openat(directory, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0)
+            continue;
+        struct stat opened { };
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0 && ::fstat(descriptor, &opened) == 0
+            && ::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(opened, named))
+            ::unlinkat(directory, name, 0);
+        ::close(descriptor);
+    }
+    ::closedir(listing);
+}
+
+// A temporary file without a name in `folder`, locked; -1 where the file
+// system has no such files.
+int OpenUnnamedTemporary(const std::string& folder)
+{
+    const int descriptor = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (descriptor >= 0)
+        ::flock(descriptor, LOCK_EX);
+    return descriptor;
+}
+
+// Gives the unnamed file behind `descriptor` the name `path`; 0 or the
+// system's error (EEXIST when the name is taken).
+int LinkUnnamed(int descriptor, const std::string& path)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT)
+        return errno;
+    // Without /proc the descriptor itself can be linked, by a privileged user.
+    return ::linkat(descriptor, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+// A new, locked temporary file with a short name in `folder`; -1 with the
+// system's error in `failure`.
+int CreateNamedTemporary(const std::string& folder, std::string& temporary, int& failure)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + kTemporaryFilePrefix + std::string(kTemporarySuffixLength, 'X');
+        const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (descriptor < 0) {
+            failure = errno;
+            temporary.clear();
+            return -1;
+        }
+        // A sweep may have taken the file in the moment before it was locked;
+        // once the lock is held the name stays ours.
+        ::flock(descriptor, LOCK_EX);
+        struct stat opened {
+        }, named {};
+        if (::fstat(descriptor, &opened) == 0 && ::lstat(temporary.c_str(), &named) == 0 && SameFile(opened, named))
+            return descriptor;
+        ::close(descriptor);
+    }
+    failure = EEXIST;
+    temporary.clear();
+    return -1;
+}
+
+// Writes the pieces, sets the permissions and flushes; 0 or the system's error.
+int FillTemporary(int descriptor, std::initializer_list<std::span<const std::uint8_t>> pieces, mode_t mode)
+{
+    for (const auto& piece : pieces) {
+        if (!WriteAll(descriptor, piece.data(), piece.size()))
+            return errno ? errno : EIO;
+    }
+    if (::fchmod(descriptor, mode) != 0)
+        return errno;
+    return ::fsync(descriptor) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -63,51 +188,119 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents,
     return true;
 }
 
-bool WriteFileAtomically(
-    const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces, std::string& error)
+bool ReadFilePrefix(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& contents, std::string& error)
 {
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary = folder + "." + name + ".XXXXXX";
-    const int descriptor = ::mkstemp(temporary.data());
+    contents.clear();
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         error = SystemError(errno);
         return false;
     }
-    bool written = true;
-    for (const auto& piece : pieces)
-        written = written && WriteAll(descriptor, piece.data(), piece.size());
-    int failure = written ? 0 : errno;
+    std::size_t filled = 0;
+    while (filled < limit) {
+        if (filled == contents.size())
+            contents.resize(std::min(limit, filled + kReadPieceLength));
+        const ssize_t got = ::read(descriptor, contents.data() + filled, contents.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = SystemError(errno);
+            ::close(descriptor);
+            contents.clear();
+            return false;
+        }
+        if (got == 0)
+            break;
+        filled += std::size_t(got);
+    }
+    contents.resize(filled);
+    ::close(descriptor);
+    return true;
+}
+
+bool CheckFileReplaceable(const std::string& path, std::string& error)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0)
+        return true; // nothing to protect; the write itself reports any other problem
+    if (S_ISDIR(status.st_mode)) {
+        error = SystemError(EISDIR);
+        return false;
+    }
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        error = SystemError(errno);
+        return false;
+    }
+    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        error = SystemError(EACCES);
+        return false;
+    }
+    return true;
+}
+
+bool WriteFileAtomically(
+    const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces, std::string& error)
+{
+    if (!CheckFileReplaceable(path, error))
+        return false;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    SweepAbandonedTemporaries(folder);
+
     // A replaced file keeps the permissions of the file it replaces; a new one
     // gets the ordinary permissions for new files.
     struct stat existing { };
-    if (written) {
-        mode_t mode;
-        if (::stat(path.c_str(), &existing) == 0) {
-            mode = existing.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    mode_t mode = existing.st_mode & 07777;
+    if (!exists) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    // The file is locked from before it has a name until it has the target's
+    // name (see SweepAbandonedTemporaries).
+    std::string temporary;
+    int failure = 0;
+    int descriptor = OpenUnnamedTemporary(folder);
+    if (descriptor >= 0) {
+        failure = FillTemporary(descriptor, pieces, mode);
+        if (failure == 0) {
+            // A new file is linked in place at once; a file that is replaced
+            // needs a name to rename from.
+            int linked = exists ? EEXIST : LinkUnnamed(descriptor, path);
+            for (int attempt = 0; linked == EEXIST && attempt < 100; ++attempt) {
+                temporary = folder + RandomTemporaryName();
+                linked = LinkUnnamed(descriptor, temporary);
+            }
+            if (linked != 0)
+                temporary.clear();
+            if (linked == 0 && temporary.empty()) {
+                ::close(descriptor);
+                return true;
+            }
+            if (linked != 0) {
+                // The file system makes unnamed files but cannot name them
+                // here: write a named one instead.
+                ::close(descriptor);
+                descriptor = -1;
+            }
         }
-        ::fchmod(descriptor, mode);
     }
-    if (written && ::fsync(descriptor) != 0) {
-        written = false;
+    if (descriptor < 0) {
+        descriptor = CreateNamedTemporary(folder, temporary, failure);
+        if (descriptor < 0) {
+            error = SystemError(failure);
+            return false;
+        }
+        failure = FillTemporary(descriptor, pieces, mode);
+    }
+    if (failure == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
         failure = errno;
-    }
-    if (::close(descriptor) != 0 && written) {
-        written = false;
-        failure = errno;
-    }
-    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        written = false;
-        failure = errno;
-    }
-    if (!written) {
+    if (failure != 0 && !temporary.empty())
         ::unlink(temporary.c_str());
-        error = SystemError(failure ? failure : EIO);
-    }
-    return written;
+    ::close(descriptor);
+    if (failure != 0)
+        error = SystemError(failure);
+    return failure == 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -10,9 +11,33 @@
 // system's text for the reason.
 [[nodiscard]] bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, std::string& error);
 
-// Writes the pieces, in order, to a temporary file beside `path` and renames it
-// over `path`, so the target is either the old file or the complete new one,
-// never a half-written file. Writing onto the file that was read works. On
-// failure returns false, removes the temporary file and sets `error`.
+// Reads at most `limit` bytes from the start of the file, which may also be a
+// pipe or a terminal: a caller that only needs to know whether the contents
+// exceed a size never holds more than that. On failure returns false and sets
+// `error` to the system's reason.
+[[nodiscard]] bool ReadFilePrefix(
+    const std::string& path, std::size_t limit, std::vector<std::uint8_t>& contents, std::string& error);
+
+// Whether `path` may be written: true when it does not exist yet or exists and
+// may be written by this user. A file whose permissions grant writing to
+// nobody counts as protected even for the superuser, whom the access check
+// itself lets through. On false, `error` holds the system's reason.
+[[nodiscard]] bool CheckFileReplaceable(const std::string& path, std::string& error);
+
+// Writes the pieces, in order, to a temporary file in the folder of `path` and
+// puts it in place of `path`, so the target is either the old file or the
+// complete new one, never a half-written file. Writing onto the file that was
+// read works; a replaced file keeps its permissions. A target that may not be
+// written (CheckFileReplaceable) is refused and left as it is.
+//
+// The temporary file has no name while it is written where the file system
+// allows that, so a write that is killed leaves nothing behind. Elsewhere it
+// has a short hidden name; such names that no live writer holds are removed
+// by the next write into the same folder. On failure returns false and sets
+// `error` to the system's reason.
 [[nodiscard]] bool WriteFileAtomically(
     const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces, std::string& error);
+
+// The names temporary files get while they are put in place: this prefix and
+// six letters or digits.
+inline constexpr char kTemporaryFilePrefix[] = ".veilmark-";

@@ -55,7 +55,7 @@ struct PixelsAndContainer {
 PixelsAndContainer Prepare(int bitCount)
 {
     CDibImage image;
-    if (!image.LoadFromBytes(MakeBitmap(bitCount)))
+    if (!image.LoadFromBytes(MakeBitmap(bitCount)).IsOk())
         std::abort();
     PixelsAndContainer prepared;
     prepared.pixels.assign(image.GetPixelData(), image.GetPixelData() + image.GetPixelDataLength());

@@ -27,10 +27,3 @@ std::string UnsupportedPictureReason(PictureKind kind)
     }
     return {};
 }
-
-std::string WhyCannotHide(const CCarrierPicture& picture)
-{
-    if (const auto* bitmap = dynamic_cast<const CBmpPicture*>(&picture))
-        return bitmap->WhyCannotHide();
-    return {};
-}

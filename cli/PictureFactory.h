@@ -12,7 +12,3 @@ std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind);
 
 // Why CreatePicture gives no object for `kind`, in one sentence.
 std::string UnsupportedPictureReason(PictureKind kind);
-
-// Why the loaded picture cannot take a hidden message although it loaded
-// (empty when it can).
-std::string WhyCannotHide(const CCarrierPicture& picture);

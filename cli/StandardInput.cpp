@@ -1,5 +1,6 @@
 #include "cli/StandardInput.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -38,11 +39,11 @@ std::string FirstLine(const std::string& text, std::size_t* restStart)
     return text.substr(0, end);
 }
 
-bool CStandardInput::ReadMore(std::string& error)
+bool CStandardInput::ReadMore(std::string& error, std::size_t most)
 {
     char buffer[65536];
     for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        const ssize_t got = ::read(STDIN_FILENO, buffer, std::min(sizeof buffer, most));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -56,10 +57,10 @@ bool CStandardInput::ReadMore(std::string& error)
     }
 }
 
-bool CStandardInput::TakeFirstLine(std::string& line, std::string& error)
+bool CStandardInput::TakeFirstLine(std::string& line, std::string& error, std::size_t limit)
 {
-    while (!m_bEnd && m_strData.find('\n') == std::string::npos)
-        if (!ReadMore(error))
+    while (!m_bEnd && m_strData.size() <= limit && m_strData.find('\n') == std::string::npos)
+        if (!ReadMore(error, limit + 1 - m_strData.size()))
             return false;
     std::size_t restStart = 0;
     line = FirstLine(m_strData, &restStart);
@@ -67,11 +68,13 @@ bool CStandardInput::TakeFirstLine(std::string& line, std::string& error)
     return true;
 }
 
-bool CStandardInput::TakeRest(std::string& rest, std::string& error)
+bool CStandardInput::TakeRest(std::string& rest, std::string& error, std::size_t limit)
 {
-    while (!m_bEnd)
-        if (!ReadMore(error))
+    while (!m_bEnd && m_strData.size() < limit)
+        if (!ReadMore(error, limit - m_strData.size()))
             return false;
+    if (m_strData.size() > limit)
+        m_strData.resize(limit);
     rest = std::move(m_strData);
     m_strData.clear();
     return true;

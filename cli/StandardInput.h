@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Standard input is read at most once, with read(2) only, so a password line
@@ -8,14 +9,19 @@
 class CStandardInput {
 public:
     // The first line, without its line break; reads no further than needed,
-    // so a line typed on a terminal is taken at once.
-    [[nodiscard]] bool TakeFirstLine(std::string& line, std::string& error);
-    // Everything not yet taken, up to the end of the input.
-    [[nodiscard]] bool TakeRest(std::string& rest, std::string& error);
+    // so a line typed on a terminal is taken at once. A line longer than
+    // `limit` bytes is not read to its end: what came is returned, more than
+    // `limit` bytes of it, for the caller to refuse.
+    [[nodiscard]] bool TakeFirstLine(std::string& line, std::string& error, std::size_t limit);
+    // Everything not yet taken, up to the end of the input, but never more
+    // than `limit` bytes: input that goes on is cut there, so a caller that
+    // asks for one byte more than it accepts can tell that too much came.
+    [[nodiscard]] bool TakeRest(std::string& rest, std::string& error, std::size_t limit);
 
 private:
-    // Reads one more piece; false on a read error. Sets m_bEnd at the end.
-    bool ReadMore(std::string& error);
+    // Reads one more piece of at most `most` bytes; false on a read error.
+    // Sets m_bEnd at the end.
+    bool ReadMore(std::string& error, std::size_t most);
 
     bool m_bEnd = false;
     std::string m_strData;

@@ -196,12 +196,15 @@ int ReadPassword(const Arguments& arguments, CStandardInput& input, bool newPass
     std::string error;
     if (arguments.passwordFile) {
         const std::string& file = *arguments.passwordFile;
+        // A line of the longest password and its "\r\n" fits in this many
+        // bytes; what has no line break within them is too long anyway.
+        const std::size_t lineLimit = kMaxPasswordLength + 2;
         if (file == "-") {
-            if (!input.TakeFirstLine(password, error))
+            if (!input.TakeFirstLine(password, error, lineLimit))
                 return Fail(kExitUsage, "cannot read the password from standard input: " + error);
         } else {
             std::vector<std::uint8_t> contents;
-            if (!ReadWholeFile(file, contents, error))
+            if (!ReadFilePrefix(file, lineLimit, contents, error))
                 return Fail(kExitUsage, "cannot read the password file " + file + ": " + error);
             password = FirstLine(std::string(contents.begin(), contents.end()));
         }
@@ -236,8 +239,15 @@ int RunHide(const Arguments& arguments)
     std::unique_ptr<CCarrierPicture> picture;
     if (const int status = LoadPicture(inputPath, picture); status != kExitOk)
         return status;
-    if (const std::string refusal = WhyCannotHide(*picture); !refusal.empty())
+    if (const std::string refusal = picture->WhyCannotHide(); !refusal.empty())
         return Fail(kExitBadPicture, inputPath + ": " + refusal);
+    // A protected output is refused before a message or a password is read.
+    if (std::string error; !CheckFileReplaceable(outputPath, error))
+        return Fail(kExitCannotWrite, "cannot write " + outputPath + ": " + error);
+    // One byte more than the longest message that fits tells a message that
+    // is too long, however much more would come.
+    const std::uint32_t dataSpace = picture->GetDataSpace();
+    const std::size_t messageLimit = MaxMessageLength(dataSpace) + 1;
 
     CStandardInput input;
     std::string password;
@@ -253,18 +263,17 @@ int RunHide(const Arguments& arguments)
     std::string error;
     if (arguments.messageFile && *arguments.messageFile != "-") {
         std::vector<std::uint8_t> contents;
-        if (!ReadWholeFile(*arguments.messageFile, contents, error))
+        if (!ReadFilePrefix(*arguments.messageFile, messageLimit, contents, error))
             return Fail(kExitUsage, "cannot read the message file " + *arguments.messageFile + ": " + error);
         message.assign(contents.begin(), contents.end());
     } else {
         if (!havePassword && !arguments.passwordFile && ::isatty(STDIN_FILENO))
             std::fputs("Type the message, then press Ctrl-D on a line of its own.\n", stderr);
-        if (!input.TakeRest(message, error))
+        if (!input.TakeRest(message, error, messageLimit))
             return Fail(kExitUsage, "cannot read the message from standard input: " + error);
     }
     if (message.find('\0') != std::string::npos)
         return Fail(kExitUsage, DescribeContainerStatus(ContainerStatus::MessageHasZeroByte, 0));
-    const std::uint32_t dataSpace = picture->GetDataSpace();
     if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace)
         return Fail(kExitMessageTooLong, DescribeContainerStatus(ContainerStatus::MessageTooLong, dataSpace));
 

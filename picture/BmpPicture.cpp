@@ -9,8 +9,12 @@
 
 namespace {
 
+constexpr std::uint32_t kCompressionNone = 0;
 constexpr std::uint32_t kCompressionRle8 = 1;
 constexpr std::uint32_t kCompressionRle4 = 2;
+constexpr std::uint32_t kCompressionBitFields = 3;
+constexpr std::uint32_t kCompressionJpeg = 4;
+constexpr std::uint32_t kCompressionPng = 5;
 
 } // namespace
 
@@ -34,11 +38,9 @@ int CBmpPicture::Load(const std::string& path)
     if (IsLoaded())
         return Fail(kPictureAlreadyLoaded, "A picture is already loaded");
     auto dib = std::make_unique<CDibImage>();
-    if (!dib->Load(path)) {
-        if (dib->GetFailure() == DibFailure::CannotRead)
-            return Fail(kPictureCannotCreate, "The file cannot be read: " + dib->GetFailureReason());
-        return Fail(kPictureNotSupported, dib->GetFailureReason());
-    }
+    if (const BmpResult result = dib->Load(path); !result.IsOk())
+        return Fail(
+            result.Kind() == BmpStatusKind::File ? kPictureCannotCreate : kPictureNotSupported, result.Reason());
     return FinishLoad(std::move(dib), path);
 }
 
@@ -47,8 +49,8 @@ int CBmpPicture::LoadFromBytes(std::vector<std::uint8_t> file, const std::string
     if (IsLoaded())
         return Fail(kPictureAlreadyLoaded, "A picture is already loaded");
     auto dib = std::make_unique<CDibImage>();
-    if (!dib->LoadFromBytes(std::move(file)))
-        return Fail(kPictureNotSupported, dib->GetFailureReason());
+    if (const BmpResult result = dib->LoadFromBytes(std::move(file)); !result.IsOk())
+        return Fail(kPictureNotSupported, result.Reason());
     return FinishLoad(std::move(dib), path);
 }
 
@@ -65,11 +67,10 @@ int CBmpPicture::FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& p
     m_pDib = std::move(dib);
 
     m_bHasSecret = StartsWithContainerMagic(m_container.data(), m_capacity) ? 1 : 0;
-    // The hiding modes address stored bytes, which in a run-length encoded
-    // bitmap are run codes: writing there would corrupt the picture. Such a
-    // bitmap is shown and can be revealed from, but offers no data space, so
-    // no message is ever accepted for it (and Save refuses it).
-    m_dataSpace = m_bCompressed ? 0 : DataSpaceForCapacity(std::uint32_t(m_capacity));
+    // The data space follows from the stored bytes whatever the compression,
+    // so a compressed bitmap that another writer hid a message in reveals it.
+    // Hiding into such a bitmap is refused (GetHidingStatus).
+    m_dataSpace = DataSpaceForCapacity(std::uint32_t(m_capacity));
 
     BmpReportValues values;
     values.path = path;
@@ -103,11 +104,36 @@ int CBmpPicture::Save(const std::string& path)
     return kPictureOk;
 }
 
+BmpStatus CBmpPicture::GetHidingStatus() const
+{
+    if (!m_pDib)
+        return BmpStatus::Ok;
+    // The hiding modes address stored bytes. Only without compression (or
+    // with bit-field masks, which sit outside the pixel data) are those the
+    // pixels; otherwise they are run codes or an embedded JPEG or PNG stream,
+    // and changing their bits would corrupt the picture.
+    switch (m_pDib->GetCompression()) {
+    case kCompressionNone:
+    case kCompressionBitFields:
+        return BmpStatus::Ok;
+    case kCompressionRle8:
+    case kCompressionRle4:
+        return BmpStatus::RunLengthEncoded;
+    case kCompressionJpeg:
+        return BmpStatus::EmbeddedJpeg;
+    case kCompressionPng:
+        return BmpStatus::EmbeddedPng;
+    default:
+        return BmpStatus::OtherCompression;
+    }
+}
+
 std::string CBmpPicture::WhyCannotHide() const
 {
-    if (m_bCompressed)
-        return "Hiding data in a run-length encoded bitmap is not supported: it would corrupt the run codes";
-    return {};
+    if (!IsLoaded())
+        return CCarrierPicture::WhyCannotHide();
+    const BmpResult result { GetHidingStatus(), m_pDib->GetCompression(), {} };
+    return result.IsOk() ? std::string() : result.Reason();
 }
 
 std::int32_t CBmpPicture::GetWidth() const { return m_pDib ? m_pDib->GetWidth() : 0; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "picture/BmpCarrier.h"
+#include "picture/BmpStatus.h"
 #include "picture/CarrierPicture.h"
 #include "picture/DibImage.h"
 
@@ -35,7 +36,9 @@ public:
     std::int64_t GetColorCount() const;
     bool IsCompressed() const { return m_bCompressed != 0; }
     // Why Save would refuse this picture; empty when it can carry a message.
-    std::string WhyCannotHide() const;
+    std::string WhyCannotHide() const override;
+    // The same as a status: Ok, or why the stored bytes are no plain pixels.
+    BmpStatus GetHidingStatus() const;
     BmpHidingMode GetHidingMode() const { return m_mode; }
     std::size_t GetCarrierCapacity() const { return m_capacity; }
     const CDibImage* GetDibImage() const { return m_pDib.get(); }

@@ -30,3 +30,8 @@ void CCarrierPicture::GetPasswordDigest(std::uint8_t* digest) const
     else
         std::memset(digest, 0, length);
 }
+
+std::string CCarrierPicture::WhyCannotHide() const
+{
+    return IsLoaded() ? std::string() : DescribeContainerStatus(ContainerStatus::NotLoaded, 0);
+}

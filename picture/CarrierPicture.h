@@ -46,6 +46,11 @@ public:
 
     // True once Load has succeeded; the container operations need it.
     virtual bool IsLoaded() const { return false; }
+    // Why this picture cannot take a hidden message, in one sentence; empty
+    // when it can. Asked before a message, a password or an output file is
+    // taken, so a refusal costs the user nothing. Whether a given message fits
+    // is a separate question (the data space).
+    virtual std::string WhyCannotHide() const;
     // Why the last Load or Save failed; empty after a success.
     const std::string& GetFailureReason() const { return m_strFailure; }
 

@@ -3,12 +3,16 @@
 #include "base/FileIO.h"
 #include "res/StringTable.h"
 
+#include <algorithm>
 #include <limits>
 #include <span>
 #include <sys/stat.h>
 #include <utility>
 
 namespace {
+
+// BITMAPFILEHEADER bfOffBits, from the start of the file.
+constexpr std::size_t kOffsetOffBits = 10;
 
 // BITMAPINFOHEADER field offsets from the start of the block.
 constexpr std::size_t kOffsetSize = 0;
@@ -19,6 +23,7 @@ constexpr std::size_t kOffsetCompression = 16;
 constexpr std::size_t kOffsetSizeImage = 20;
 constexpr std::size_t kOffsetClrUsed = 32;
 
+constexpr std::uint32_t kCompressionNone = 0;
 constexpr std::uint32_t kCompressionBitFields = 3;
 
 // The block length is a 32-bit quantity in the bitmap model.
@@ -55,47 +60,43 @@ bool IsSupportedBitCount(unsigned bitCount)
 
 } // namespace
 
-bool CDibImage::Refuse(DibFailure failure, std::string reason)
+BmpResult CDibImage::Refuse(BmpStatus status, std::uint32_t number, std::string detail)
 {
     m_file.clear();
     m_file.shrink_to_fit();
     m_colorTableLength = 0;
     m_pixelOffset = 0;
     m_colorCount = 0;
-    m_failure = failure;
-    m_strFailure = std::move(reason);
-    return false;
+    return { status, number, std::move(detail) };
 }
 
-bool CDibImage::Load(const std::string& path)
+BmpResult CDibImage::Load(const std::string& path)
 {
     // A file too long for the bitmap model is turned away before it is read.
     struct stat status { };
     if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
         && std::uint64_t(status.st_size) > kFileHeaderLength + kMaxBlockLength)
-        return Refuse(DibFailure::TooLarge, "The file is too large to be a BMP file");
+        return Refuse(BmpStatus::TooLarge);
 
     std::vector<std::uint8_t> file;
     std::string error;
     if (!ReadWholeFile(path, file, error))
-        return Refuse(DibFailure::CannotRead, error);
+        return Refuse(BmpStatus::CannotReadFile, 0, error);
     return LoadFromBytes(std::move(file));
 }
 
-bool CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
+BmpResult CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
 {
-    m_failure = DibFailure::None;
-    m_strFailure.clear();
-
     if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
-        return Refuse(DibFailure::NotBitmap, LoadResString(144));
+        return Refuse(BmpStatus::NotBitmap);
     if (file.size() > kFileHeaderLength + kMaxBlockLength)
-        return Refuse(DibFailure::TooLarge, "The file is too large to be a BMP file");
+        return Refuse(BmpStatus::TooLarge);
     if (file.size() < kFileHeaderLength + kInfoHeaderLength)
-        return Refuse(DibFailure::TooShort, "The file is too short to hold the bitmap headers");
+        return Refuse(BmpStatus::TooShort);
 
     const std::uint8_t* info = file.data() + kFileHeaderLength;
     const std::uint64_t blockLength = file.size() - kFileHeaderLength;
+    const std::uint32_t pixelFileOffset = ReadLittleEndian32(file.data() + kOffsetOffBits);
     const std::uint32_t infoSize = ReadLittleEndian32(info + kOffsetSize);
     const std::int32_t width = std::int32_t(ReadLittleEndian32(info + kOffsetWidth));
     const std::int32_t height = std::int32_t(ReadLittleEndian32(info + kOffsetHeight));
@@ -103,12 +104,11 @@ bool CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
     const std::uint32_t compression = ReadLittleEndian32(info + kOffsetCompression);
 
     if (infoSize < kInfoHeaderLength)
-        return Refuse(DibFailure::UnsupportedHeader,
-            FormatText("Bitmap info headers of %u bytes are not supported", unsigned(infoSize)));
+        return Refuse(BmpStatus::UnsupportedHeader, infoSize);
     if (!IsSupportedBitCount(bitCount))
-        return Refuse(DibFailure::UnsupportedDepth, FormatText("Bit depth %u is not supported", bitCount));
+        return Refuse(BmpStatus::UnsupportedDepth, bitCount);
     if (width < 0)
-        return Refuse(DibFailure::NegativeWidth, "The bitmap width is negative");
+        return Refuse(BmpStatus::NegativeWidth);
 
     const std::uint64_t colorCount = std::uint64_t(1) << bitCount;
     std::uint64_t colorTableLength = 0;
@@ -117,18 +117,32 @@ bool CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
     else if (compression == kCompressionBitFields && (bitCount == 16 || bitCount == 32))
         colorTableLength = 12; // the red, green and blue masks
     // Headers and colour table must leave at least one byte of pixel data.
-    if (std::uint64_t(infoSize) + colorTableLength >= blockLength)
-        return Refuse(DibFailure::HeadersPastEnd, "The bitmap headers claim more bytes than the file holds");
+    const std::uint64_t pixelOffset = std::uint64_t(infoSize) + colorTableLength;
+    if (pixelOffset >= blockLength)
+        return Refuse(BmpStatus::HeadersPastEnd);
 
-    // The image size fill-in: rows padded to whole 32-bit words, times the row
+    // The image size of the rows: padded to whole 32-bit words, times the row
     // count (a top-down bitmap has a negative height).
+    const std::uint64_t rowLength = (std::uint64_t(width) * bitCount + 31) / 32 * 4;
+    const std::uint64_t rows = height < 0 ? std::uint64_t(-std::int64_t(height)) : std::uint64_t(height);
+    const bool rowsFit = rows == 0 || rowLength <= std::numeric_limits<std::uint32_t>::max() / rows;
     std::uint32_t imageSize = ReadLittleEndian32(info + kOffsetSizeImage);
     if (imageSize == 0) {
-        const std::uint64_t rowLength = (std::uint64_t(width) * bitCount + 31) / 32 * 4;
-        const std::uint64_t rows = height < 0 ? std::uint64_t(-std::int64_t(height)) : std::uint64_t(height);
-        if (rows != 0 && rowLength > std::numeric_limits<std::uint32_t>::max() / rows)
-            return Refuse(DibFailure::ImageSizeOverflow, "The bitmap's image size does not fit its header field");
+        if (!rowsFit)
+            return Refuse(BmpStatus::ImageSizeOverflow);
         imageSize = std::uint32_t(rowLength * rows);
+    }
+
+    // Uncompressed rows must all be in the file. The model takes the pixel
+    // data to start at the end of the full colour table whatever bfOffBits
+    // says, but a writer that stored a shortened table put its rows where
+    // bfOffBits points, so the rows may begin as early as that (never before
+    // the info header ends). Run-length and embedded data have no fixed size.
+    if (compression == kCompressionNone || compression == kCompressionBitFields) {
+        const std::uint64_t earliestRows
+            = std::clamp<std::uint64_t>(pixelFileOffset, kFileHeaderLength + infoSize, kFileHeaderLength + pixelOffset);
+        if (!rowsFit || earliestRows + rowLength * rows > file.size())
+            return Refuse(BmpStatus::PixelDataCutShort);
     }
 
     m_file = std::move(file);
@@ -139,8 +153,8 @@ bool CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
 
     m_colorCount = colorCount;
     m_colorTableLength = std::size_t(colorTableLength);
-    m_pixelOffset = std::size_t(infoSize + colorTableLength);
-    return true;
+    m_pixelOffset = std::size_t(pixelOffset);
+    return {};
 }
 
 bool CDibImage::Save(const std::string& path, std::string& error) const

@@ -1,24 +1,12 @@
 #pragma once
 
+#include "picture/BmpStatus.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
-
-// Why a file was turned away as a bitmap.
-enum class DibFailure {
-    None,
-    CannotRead, // the file could not be opened or read (system reason attached)
-    NotBitmap, // the first two bytes are not "BM"
-    TooShort, // shorter than the file header and a 40-byte info header
-    TooLarge, // longer than a 32-bit file length allows
-    UnsupportedHeader, // info header shorter than 40 bytes (OS/2 core header and the like)
-    UnsupportedDepth, // a bit depth that no bitmap pixel format uses here
-    NegativeWidth,
-    HeadersPastEnd, // info header and colour table leave no pixel data
-    ImageSizeOverflow, // the computed image size does not fit its 32-bit field
-};
 
 // A Windows bitmap file held exactly as it stands on disk: the 14-byte file
 // header as read, and everything after it (info header, colour table, pixel
@@ -39,19 +27,17 @@ public:
     CDibImage(const CDibImage&) = delete;
     CDibImage& operator=(const CDibImage&) = delete;
 
-    // Reads and checks the file. On failure the image stays empty and
-    // GetFailure/GetFailureReason say why.
-    [[nodiscard]] bool Load(const std::string& path);
+    // Reads and checks the file. On failure the image stays empty and the
+    // result says why.
+    BmpResult Load(const std::string& path);
     // The same for a whole file already in memory.
-    [[nodiscard]] bool LoadFromBytes(std::vector<std::uint8_t> file);
+    BmpResult LoadFromBytes(std::vector<std::uint8_t> file);
 
     // Writes the file header and the block to `path` atomically. On failure
     // returns false and sets `error` to the system's reason.
     [[nodiscard]] bool Save(const std::string& path, std::string& error) const;
 
     bool IsLoaded() const { return !m_file.empty(); }
-    DibFailure GetFailure() const { return m_failure; }
-    const std::string& GetFailureReason() const { return m_strFailure; }
 
     std::int32_t GetWidth() const;
     std::int32_t GetHeight() const;
@@ -72,7 +58,7 @@ public:
     std::size_t GetPixelDataLength() const { return IsLoaded() ? GetBlockLength() - m_pixelOffset : 0; }
 
 private:
-    bool Refuse(DibFailure failure, std::string reason);
+    BmpResult Refuse(BmpStatus status, std::uint32_t number = 0, std::string detail = {});
     std::uint8_t* Block() { return IsLoaded() ? m_file.data() + kFileHeaderLength : nullptr; }
     const std::uint8_t* Block() const { return IsLoaded() ? m_file.data() + kFileHeaderLength : nullptr; }
 
@@ -82,6 +68,4 @@ private:
     std::size_t m_colorTableLength = 0;
     std::size_t m_pixelOffset = 0;
     std::uint64_t m_colorCount = 0;
-    DibFailure m_failure = DibFailure::None;
-    std::string m_strFailure;
 };

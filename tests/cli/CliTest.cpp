@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -19,6 +26,7 @@ struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
+    long peakMemoryKiB = 0; // the largest resident size the run reached
 };
 
 std::string ReadText(const std::filesystem::path& path)
@@ -64,10 +72,69 @@ protected:
         RunResult result;
         if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
             int wait = 0;
-            ::waitpid(child, &wait, 0);
+            rusage usage {};
+            ::wait4(child, &wait, 0, &usage);
             result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+            result.peakMemoryKiB = usage.ru_maxrss;
         }
         posix_spawn_file_actions_destroy(&actions);
+        result.out = ReadText(out);
+        result.err = ReadText(err);
+        return result;
+    }
+
+    // Runs veilmark-cli with a standard input that never ends ("y\n" again
+    // and again, as from yes(1)); a run that takes longer than `seconds` is
+    // killed and reported with status -1.
+    RunResult RunWithEndlessInput(const std::vector<std::string>& arguments, int seconds)
+    {
+        const std::string program = std::string(VEILMARK_BIN_DIR) + "/veilmark-cli";
+        std::vector<char*> argv { const_cast<char*>(program.c_str()) };
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        int feed[2];
+        if (::pipe2(feed, O_CLOEXEC) != 0)
+            return {};
+        const std::string out = m_folder / ".stdout", err = m_folder / ".stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, feed[0], 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addchdir_np(&actions, m_folder.Path().c_str());
+        pid_t child = 0;
+        const bool spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(feed[0]);
+        RunResult result;
+        if (spawned) {
+            const auto previous = std::signal(SIGPIPE, SIG_IGN);
+            ::fcntl(feed[1], F_SETFL, O_NONBLOCK);
+            std::string chunk;
+            while (chunk.size() < 65536)
+                chunk += "y\n";
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+            int wait = 0;
+            rusage usage {};
+            for (;;) {
+                if (::wait4(child, &wait, WNOHANG, &usage) == child) {
+                    result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+                    break;
+                }
+                if (std::chrono::steady_clock::now() > deadline) {
+                    ::kill(child, SIGKILL);
+                    ::wait4(child, &wait, 0, &usage);
+                    break;
+                }
+                if (::write(feed[1], chunk.data(), chunk.size()) < 0) {
+                    pollfd writable { feed[1], POLLOUT, 0 };
+                    ::poll(&writable, 1, 10);
+                }
+            }
+            std::signal(SIGPIPE, previous);
+        }
+        ::close(feed[1]);
         result.out = ReadText(out);
         result.err = ReadText(err);
         return result;
@@ -241,21 +308,80 @@ INSTANTIATE_TEST_SUITE_P(Files, CliBadPicture,
             MakeBmp({ .bitCount = 8, .colorTableLength = 16, .pixelLength = 16 }),
             "claim more bytes than the file holds" },
         BadPictureCase { "Depth2", "two.bmp", MakeBmp({ .bitCount = 2 }), "Bit depth 2 is not supported" },
+        BadPictureCase {
+            "RowsCutShort", "cut.bmp", MakeBmp({ .pixelLength = 6 }), "The bitmap's pixel data is cut short" },
         BadPictureCase { "Missing", "missing.bmp", {}, "No such file or directory" },
         BadPictureCase { "UnknownKind", "picture.png", MakeBmp({}), "Unknown picture type" }),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CliTest, RunLengthEncodedBitmapIsShownButNotWritten)
+class CliCompressed : public CliTest, public testing::WithParamInterface<std::uint32_t> { };
+
+// A compressed bitmap that carries a secret (here an uncompressed one hidden
+// into by this tool, then marked compressed) reveals it, but takes no message.
+TEST_P(CliCompressed, RevealsButRefusesHiding)
 {
-    Put("rle.bmp", MakeBmp({ .bitCount = 8, .compression = 1, .pixelLength = 3000 }));
-    const RunResult info = Run({ "info", "rle.bmp" });
-    EXPECT_EQ(info.status, 0);
-    EXPECT_NE(info.out.find("compressed: yes\n"), std::string::npos) << info.out;
+    Put("plain.bmp", MakeBmp({ .width = 64, .height = 48, .bitCount = 8 }));
     Put("pw", "pw\n");
-    const RunResult hide = Run({ "hide", "rle.bmp", "out.bmp", "--password-file", "pw" }, "hi");
+    ASSERT_EQ(Run({ "hide", "plain.bmp", "secret.bmp", "--password-file", "pw" }, "rle secret").status, 0);
+    std::vector<std::uint8_t> file = ReadBytes(m_folder / "secret.bmp");
+    PutLittleEndian(file, 30, GetParam());
+    Put("c.bmp", file);
+
+    const RunResult info = Run({ "info", "c.bmp" });
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.out.find(std::string("compressed: ") + (GetParam() <= 2 ? "yes" : "no") + "\ndata-space: 160\n"),
+        std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("secret: yes\n"), std::string::npos) << info.out;
+    const RunResult reveal = Run({ "reveal", "c.bmp", "--password-file", "pw" });
+    EXPECT_EQ(reveal.status, 0) << reveal.err;
+    EXPECT_EQ(reveal.out, "rle secret");
+
+    const RunResult hide = Run({ "hide", "c.bmp", "out.bmp", "--password-file", "pw" }, "hi");
     EXPECT_EQ(hide.status, 2);
-    ExpectOneErrorLine(hide, "run-length encoded");
+    ExpectOneErrorLine(hide, "Hiding data in a");
     EXPECT_FALSE(Exists("out.bmp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Compressions, CliCompressed, testing::Values(1u, 4u, 5u),
+    [](const auto& info) { return "Compression" + std::to_string(info.param); });
+
+// A protected output is refused, before any password is asked for (none is
+// given here), and kept as it was.
+TEST_F(CliTest, ReadOnlyOutputIsRefused)
+{
+    Put("in.bmp", MakeBmp({}));
+    Put("ro.bmp", std::string("keep me"));
+    ASSERT_EQ(::chmod(Path("ro.bmp").c_str(), 0444), 0);
+    const RunResult result = Run({ "hide", "in.bmp", "ro.bmp" }, "hi");
+    EXPECT_EQ(result.status, 6);
+    ExpectOneErrorLine(result, "cannot write ro.bmp: Permission denied");
+    EXPECT_EQ(ReadText(m_folder / "ro.bmp"), "keep me");
+}
+
+// A message is read no further than needed to tell that it does not fit.
+TEST_F(CliTest, EndlessMessageIsRefusedAtOnce)
+{
+    Put("in.bmp", MakeBmp({}));
+    Put("pw", "pw\n");
+    // The password from a file, or from the endless input's first line.
+    for (const char* passwordFile : { "pw", "-" }) {
+        const RunResult endless
+            = RunWithEndlessInput({ "hide", "in.bmp", "out.bmp", "--password-file", passwordFile }, 10);
+        EXPECT_EQ(endless.status, 4) << passwordFile;
+        ExpectOneErrorLine(endless, "at most 3727 bytes");
+        EXPECT_FALSE(Exists("out.bmp"));
+    }
+
+    // A huge message file is not read whole either.
+    {
+        std::ofstream(m_folder / "huge", std::ios::binary) << std::string(65536, 'x');
+    }
+    std::filesystem::resize_file(m_folder / "huge", std::uintmax_t(512) << 20);
+    const RunResult huge = Run({ "hide", "in.bmp", "out.bmp", "--message-file", "huge", "--password-file", "pw" });
+    EXPECT_EQ(huge.status, 4);
+    ExpectOneErrorLine(huge, "at most 3727 bytes");
+    EXPECT_LT(huge.peakMemoryKiB, 128 * 1024);
 }
 
 struct RefusalCase {

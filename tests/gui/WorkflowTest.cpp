@@ -8,6 +8,7 @@
 #include "mail/SendMailDlg.h"
 
 #include "app/VeilmarkDlg.h"
+#include "picture/BmpPicture.h"
 #include "picture/CarrierPicture.h"
 #include "picture/SecretContainer.h"
 #include "res/StringTable.h"
@@ -286,6 +287,56 @@ private slots:
         QCOMPARE(script.m_seen, (QStringList { "message: " + Res(142), "cancelled QFileDialog" }));
         QVERIFY(dialog->GetCurrentPicture() == nullptr);
         QVERIFY(!Button(*dialog, 1002)->isEnabled());
+        QVERIFY(script.Finished());
+    }
+
+    // A compressed bitmap that carries a secret shows it; its save is refused
+    // before anything is asked. A protected output is refused before the
+    // password is asked and is kept.
+    void compressedPictureAndProtectedOutput()
+    {
+        // Hide into an uncompressed bitmap, then mark it run-length encoded:
+        // the stored bytes stay those that carry the container.
+        const QString secret = m_work.path() + "/rle.bmp";
+        {
+            CBmpPicture twin;
+            QCOMPARE(twin.Load(m_bmp.toStdString()), kPictureOk);
+            QCOMPARE(WriteContainer(twin, "pw", "rle secret"), ContainerStatus::Ok);
+            QCOMPARE(twin.Save(secret.toStdString()), kPictureOk);
+            QByteArray file = ReadFileBytes(secret);
+            file[30] = 1;
+            QVERIFY(WriteFileBytes(secret, file));
+        }
+        auto dialog = OpenMainWindow();
+        CDialogScript script;
+        script.Then(Answer::File(script, secret));
+        script.Then(Answer::Password(script, "pw"));
+        Click(*dialog, 1001);
+        QCOMPARE(script.m_seen, (QStringList { "file", "password: " + Res(102) }));
+        QCOMPARE(MessageBox(*dialog)->toPlainText(), QString("rle secret"));
+        QVERIFY(Button(*dialog, 1002)->isEnabled());
+
+        script.m_seen.clear();
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1002);
+        QCOMPARE(script.m_seen.size(), 1);
+        QVERIFY2(script.m_seen[0].contains("run-length encoded"), qPrintable(script.m_seen[0]));
+
+        const QString protectedFile = m_work.path() + "/protected.bmp";
+        QVERIFY(WriteFileBytes(protectedFile, "keep me"));
+        QVERIFY(QFile::setPermissions(protectedFile, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        script.m_seen.clear();
+        script.Then(Answer::Message(script, QMessageBox::Yes));
+        script.Then(Answer::File(script, m_bmp));
+        Click(*dialog, 1001);
+        script.m_seen.clear();
+        script.Then(Answer::File(script, protectedFile));
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1002);
+        QCOMPARE(script.m_seen,
+            (QStringList {
+                "file", "message: The picture was not saved.\n\n\"" + protectedFile + "\": Permission denied" }));
+        QCOMPARE(ReadFileBytes(protectedFile), QByteArray("keep me"));
         QVERIFY(script.Finished());
     }
 

@@ -96,6 +96,11 @@ TEST(BmpPicture, LoadFailuresCarryCodesAndReasons)
     EXPECT_EQ(missing.Load(folder / "missing.bmp"), kPictureCannotCreate);
     EXPECT_EQ(missing.GetFailureReason(), "The file cannot be read: No such file or directory");
 
+    CBmpPicture cut;
+    EXPECT_EQ(cut.LoadFromBytes(MakeBmp({ .pixelLength = 6 }), "cut.bmp"), kPictureNotSupported);
+    EXPECT_EQ(cut.GetFailureReason(), "The bitmap's pixel data is cut short");
+    EXPECT_FALSE(cut.IsLoaded());
+
     CBmpPicture twice;
     ASSERT_EQ(twice.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureOk);
     EXPECT_EQ(twice.LoadFromBytes(MakeBmp({}), "a.bmp"), kPictureAlreadyLoaded);
@@ -122,20 +127,59 @@ TEST(BmpPicture, DigestSitsAfterMagic)
     EXPECT_EQ(std::memcmp(picture.GetDataBuffer() - 16, "VMHD01", 6), 0);
 }
 
-// Run-length encoded bitmaps are shown but never written into.
-TEST(BmpPicture, RunLengthEncodedBitmapIsReadOnly)
+struct CompressedCase {
+    const char* name;
+    std::uint16_t bitCount;
+    std::uint32_t compression;
+    bool compressedFlag; // shown as "compressed" on the report
+    const char* refusal;
+};
+
+void PrintTo(const CompressedCase& value, std::ostream* stream) { *stream << value.name; }
+
+class BmpPictureCompressed : public testing::TestWithParam<CompressedCase> { };
+
+// A compressed bitmap whose stored bytes another writer hid a container in
+// reveals it, but takes no new message: its stored bytes are no plain pixels.
+TEST_P(BmpPictureCompressed, RevealsButRefusesHiding)
 {
+    const CompressedCase& compressed = GetParam();
     CTempFolder folder;
+    // Hide into an uncompressed twin, then mark the file compressed: the
+    // stored bytes stay those that carry the container.
+    CBmpPicture twin;
+    ASSERT_EQ(twin.LoadFromBytes(MakeBmp({ .width = 64, .height = 48, .bitCount = compressed.bitCount }), "twin.bmp"),
+        kPictureOk);
+    ASSERT_EQ(WriteContainer(twin, "pw", "rle secret"), ContainerStatus::Ok);
+    ASSERT_EQ(twin.Save(folder / "twin.bmp"), kPictureOk);
+    std::vector<std::uint8_t> file = ReadBytes(folder / "twin.bmp");
+    PutLittleEndian(file, 30, compressed.compression);
+
     CBmpPicture picture;
-    ASSERT_EQ(
-        picture.LoadFromBytes(MakeBmp({ .bitCount = 8, .compression = 1, .pixelLength = 5000 }), "r.bmp"), kPictureOk);
-    EXPECT_TRUE(picture.IsCompressed());
-    EXPECT_EQ(picture.GetDataSpace(), 0u);
-    EXPECT_NE(picture.GetReportPage().find("<td width=\"72%\">YES</td>"), std::string::npos);
-    EXPECT_EQ(WriteContainer(picture, "pw", ""), ContainerStatus::MessageTooLong);
+    ASSERT_EQ(picture.LoadFromBytes(file, "c.bmp"), kPictureOk) << picture.GetFailureReason();
+    EXPECT_EQ(picture.IsCompressed(), compressed.compressedFlag);
+    EXPECT_EQ(
+        picture.GetReportPage().find("<td width=\"72%\">YES</td>") != std::string::npos, compressed.compressedFlag);
+    // 3072 bytes at 8 bits and 1536 at 4 bits both carry 192 container bytes.
+    EXPECT_EQ(picture.GetDataSpace(), 160u);
+    EXPECT_EQ(picture.HasSecretData(), 1);
+    std::string revealed;
+    ASSERT_EQ(ReadContainer(picture, "pw", revealed), ContainerStatus::Ok);
+    EXPECT_EQ(revealed, "rle secret");
+
+    EXPECT_NE(picture.WhyCannotHide().find(compressed.refusal), std::string::npos) << picture.WhyCannotHide();
     EXPECT_EQ(picture.Save(folder / "out.bmp"), kPictureNotSupported);
+    EXPECT_EQ(picture.GetFailureReason(), picture.WhyCannotHide());
     EXPECT_FALSE(std::filesystem::exists(folder / "out.bmp"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Compressions, BmpPictureCompressed,
+    testing::Values(CompressedCase { "Rle8", 8, 1, true, "run-length encoded" },
+        CompressedCase { "Rle4", 4, 2, true, "run-length encoded" },
+        CompressedCase { "EmbeddedJpeg", 8, 4, false, "holds JPEG data" },
+        CompressedCase { "EmbeddedPng", 8, 5, false, "holds PNG data" },
+        CompressedCase { "Unknown", 8, 6, false, "compression 6 is not" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Two 24-bit pixels carry two container bytes: too few for a container.
 TEST(BmpPicture, TinyBitmapOffersNoDataSpace)

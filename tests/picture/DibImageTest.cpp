@@ -35,7 +35,8 @@ TEST_P(DibImageFillIns, SavedFileDiffersOnlyInFillIns)
     const FillInCase& fillIn = GetParam();
     const std::vector<std::uint8_t> original = MakeBmp(fillIn.shape);
     CDibImage image;
-    ASSERT_TRUE(image.LoadFromBytes(original)) << image.GetFailureReason();
+    const BmpResult loaded = image.LoadFromBytes(original);
+    ASSERT_TRUE(loaded.IsOk()) << loaded.Reason();
     CTempFolder folder;
     std::string error;
     ASSERT_TRUE(image.Save(folder / "out.bmp", error)) << error;
@@ -76,7 +77,8 @@ TEST_P(DibImagePixelOffset, PixelDataRunsFromColourTableEndToFileEnd)
     const OffsetCase& offset = GetParam();
     const std::vector<std::uint8_t> file = MakeBmp(offset.shape);
     CDibImage image;
-    ASSERT_TRUE(image.LoadFromBytes(file)) << image.GetFailureReason();
+    const BmpResult loaded = image.LoadFromBytes(file);
+    ASSERT_TRUE(loaded.IsOk()) << loaded.Reason();
     EXPECT_EQ(image.GetPixelDataOffset(), offset.pixelOffset);
     EXPECT_EQ(image.GetPixelDataLength(), file.size() - 14 - offset.pixelOffset);
     EXPECT_EQ(image.GetPixelData()[0], file[14 + offset.pixelOffset]);
@@ -96,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, DibImagePixelOffset,
 struct HostileCase {
     const char* name;
     std::vector<std::uint8_t> file;
-    DibFailure failure;
+    BmpStatus status;
     const char* reason;
 };
 
@@ -120,45 +122,59 @@ TEST_P(DibImageHostile, IsRefusedWithReason)
 {
     const HostileCase& hostile = GetParam();
     CDibImage image;
-    EXPECT_FALSE(image.LoadFromBytes(hostile.file));
+    const BmpResult result = image.LoadFromBytes(hostile.file);
     EXPECT_FALSE(image.IsLoaded());
-    EXPECT_EQ(image.GetFailure(), hostile.failure);
-    EXPECT_EQ(image.GetFailureReason(), hostile.reason);
+    EXPECT_EQ(result.status, hostile.status);
+    EXPECT_EQ(result.Reason(), hostile.reason);
 }
 
 const std::vector<std::uint8_t> kSmall24 = MakeBmp({ .width = 4, .height = 4, .bitCount = 24 });
 
 INSTANTIATE_TEST_SUITE_P(Files, DibImageHostile,
-    testing::Values(HostileCase { "Empty", {}, DibFailure::NotBitmap, "This is not a BMP file" },
+    testing::Values(HostileCase { "Empty", {}, BmpStatus::NotBitmap, "This is not a BMP file" },
         HostileCase {
-            "SwappedMagic", WithWord(kSmall24, 0, 0x4D4D424D), DibFailure::NotBitmap, "This is not a BMP file" },
-        HostileCase { "HeaderOnly", Truncated(kSmall24, 30), DibFailure::TooShort,
+            "SwappedMagic", WithWord(kSmall24, 0, 0x4D4D424D), BmpStatus::NotBitmap, "This is not a BMP file" },
+        HostileCase { "HeaderOnly", Truncated(kSmall24, 30), BmpStatus::TooShort,
             "The file is too short to hold the bitmap headers" },
-        HostileCase { "CoreHeader", WithWord(kSmall24, 14, 12), DibFailure::UnsupportedHeader,
+        HostileCase { "CoreHeader", WithWord(kSmall24, 14, 12), BmpStatus::UnsupportedHeader,
             "Bitmap info headers of 12 bytes are not supported" },
-        HostileCase { "HugeInfoSize", WithWord(kSmall24, 14, 0xFFFFFFF0), DibFailure::HeadersPastEnd,
+        HostileCase { "HugeInfoSize", WithWord(kSmall24, 14, 0xFFFFFFF0), BmpStatus::HeadersPastEnd,
             "The bitmap headers claim more bytes than the file holds" },
         HostileCase { "ColourTableBeyondEnd", MakeBmp({ .bitCount = 8, .colorTableLength = 64, .pixelLength = 100 }),
-            DibFailure::HeadersPastEnd, "The bitmap headers claim more bytes than the file holds" },
-        HostileCase { "NoPixelData", MakeBmp({ .bitCount = 4, .pixelLength = 0 }), DibFailure::HeadersPastEnd,
+            BmpStatus::HeadersPastEnd, "The bitmap headers claim more bytes than the file holds" },
+        HostileCase { "NoPixelData", MakeBmp({ .bitCount = 4, .pixelLength = 0 }), BmpStatus::HeadersPastEnd,
             "The bitmap headers claim more bytes than the file holds" },
         HostileCase {
-            "Depth2", MakeBmp({ .bitCount = 2 }), DibFailure::UnsupportedDepth, "Bit depth 2 is not supported" },
-        HostileCase { "Depth0", MakeBmp({ .bitCount = 0, .pixelLength = 64 }), DibFailure::UnsupportedDepth,
+            "Depth2", MakeBmp({ .bitCount = 2 }), BmpStatus::UnsupportedDepth, "Bit depth 2 is not supported" },
+        HostileCase { "Depth0", MakeBmp({ .bitCount = 0, .pixelLength = 64 }), BmpStatus::UnsupportedDepth,
             "Bit depth 0 is not supported" },
         HostileCase { "NegativeWidth", MakeBmp({ .width = -4, .height = 4, .bitCount = 24, .pixelLength = 48 }),
-            DibFailure::NegativeWidth, "The bitmap width is negative" },
+            BmpStatus::NegativeWidth, "The bitmap width is negative" },
         HostileCase { "ImageSizeOverflow",
             MakeBmp({ .width = 0x7FFFFFFF, .height = -0x7FFFFFFF - 1, .bitCount = 32, .pixelLength = 64 }),
-            DibFailure::ImageSizeOverflow, "The bitmap's image size does not fit its header field" }),
+            BmpStatus::ImageSizeOverflow, "The bitmap's image size does not fit its header field" },
+        // 100 x 100 at 24 bits needs 30000 bytes of rows.
+        HostileCase { "RowsCutShort", MakeBmp({ .pixelLength = 6 }), BmpStatus::PixelDataCutShort,
+            "The bitmap's pixel data is cut short" },
+        HostileCase { "LastByteMissing", MakeBmp({ .pixelLength = 29999 }), BmpStatus::PixelDataCutShort,
+            "The bitmap's pixel data is cut short" },
+        HostileCase { "TopDownRowsCutShort",
+            MakeBmp({ .width = 10, .height = -10, .bitCount = 1, .compression = 3, .pixelLength = 39 }),
+            BmpStatus::PixelDataCutShort, "The bitmap's pixel data is cut short" },
+        // Rows that start where bfOffBits points, after a shortened table,
+        // must still all be there.
+        HostileCase { "ShortTableRowsCutShort",
+            MakeBmp({ .bitCount = 8, .clrUsed = 16, .colorTableLength = 64, .pixelLength = 9999 }),
+            BmpStatus::PixelDataCutShort, "The bitmap's pixel data is cut short" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DibImage, UnreadableFileGivesSystemReason)
 {
     CDibImage image;
-    EXPECT_FALSE(image.Load("/nonexistent/picture.bmp"));
-    EXPECT_EQ(image.GetFailure(), DibFailure::CannotRead);
-    EXPECT_EQ(image.GetFailureReason(), "No such file or directory");
+    const BmpResult result = image.Load("/nonexistent/picture.bmp");
+    EXPECT_EQ(result.status, BmpStatus::CannotReadFile);
+    EXPECT_EQ(result.Kind(), BmpStatusKind::File);
+    EXPECT_EQ(result.Reason(), "The file cannot be read: No such file or directory");
 }
 
 } // namespace
