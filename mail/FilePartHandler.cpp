@@ -23,6 +23,51 @@ std::string FileNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A MIME parameter "attribute=value" that carries any file name intact: a
+// plain token as it is (RFC 2045 5.1), printable ASCII with spaces or
+// specials as a quoted string (RFC 5322 3.2.4), and anything else - letters
+// beyond ASCII, control characters - as an RFC 2231 extended value in UTF-8,
+// the encoding of Linux file names.
+std::string FileParameter(const std::string& attribute, const std::string& value)
+{
+    const auto isSpecial
+        = [](unsigned char character) { return std::strchr("()<>@,;:\\\"/[]?=", character) != nullptr; };
+    bool token = !value.empty();
+    bool printable = true;
+    for (const unsigned char character : value) {
+        if (character < 0x20 || character > 0x7E)
+            printable = false;
+        if (character <= 0x20 || character > 0x7E || isSpecial(character))
+            token = false;
+    }
+    if (token)
+        return attribute + "=" + value;
+    if (printable) {
+        std::string quoted = attribute + "=\"";
+        for (const char character : value) {
+            if (character == '"' || character == '\\')
+                quoted += '\\';
+            quoted += character;
+        }
+        return quoted + "\"";
+    }
+    // RFC 2231 7: attribute-char is any token character except '*', '\''
+    // and '%'; every other byte is written as '%' and two hex digits.
+    constexpr char kHexDigits[] = "0123456789ABCDEF";
+    std::string encoded = attribute + "*=UTF-8''";
+    for (const unsigned char character : value) {
+        if (character > 0x20 && character <= 0x7E && !isSpecial(character) && character != '*' && character != '\''
+            && character != '%') {
+            encoded += static_cast<char>(character);
+        } else {
+            encoded += '%';
+            encoded += kHexDigits[character >> 4];
+            encoded += kHexDigits[character & 0x0F];
+        }
+    }
+    return encoded;
+}
+
 // Reads until `size` bytes are in or the file ends; returns the count read or
 // -1 with errno set.
 ssize_t ReadChunk(int descriptor, std::uint8_t* buffer, std::size_t size)
@@ -117,7 +162,7 @@ std::string CFilePartHandler::PartHeader(
     const std::string& content, const std::string& /*parameters*/, bool withFileParameter) const
 {
     const std::string fileName = FileNameOf(content);
-    const std::string suffix = withFileParameter ? "; file=" + fileName : std::string();
+    const std::string suffix = withFileParameter ? "; " + FileParameter("file", fileName) : std::string();
     return "Content-Type: " + ContentType() + suffix + "\r\n" + "Content-Transfer-Encoding: base64\r\n"
-        + "Content-Disposition: attachment; filename=" + fileName + "\r\n" + "\r\n";
+        + "Content-Disposition: attachment; " + FileParameter("filename", fileName) + "\r\n" + "\r\n";
 }

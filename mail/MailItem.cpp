@@ -20,6 +20,18 @@ std::string FormatDate(std::time_t time)
     return stream.str();
 }
 
+constexpr const char* kBlank = " \t";
+
+std::string TrimBlanks(const std::string& text)
+{
+    const auto first = text.find_first_not_of(kBlank);
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
+}
+
+bool BreaksLine(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
 } // namespace
 
 const std::vector<CMailItem::Recipient>* CMailItem::ListAt(int list) const
@@ -52,17 +64,49 @@ bool CMailItem::ParseRecipientList(const std::string& text, int list)
         const std::string token = copy.substr(tokenStart, index - tokenStart);
         tokenStart = index + 1;
 
+        std::string address;
+        std::string name;
         const auto open = token.find('<');
         if (open == std::string::npos) {
-            StoreRecipient(token, std::string(), list);
-            continue;
+            address = TrimBlanks(token);
+        } else {
+            const auto close = token.find('>');
+            if (close == std::string::npos || close < open)
+                return false;
+            address = TrimBlanks(token.substr(open + 1, close - open - 1));
+            name = token.substr(0, open);
         }
-        const auto close = token.find('>');
-        if (close == std::string::npos || close < open)
-            return false;
-        StoreRecipient(token.substr(open + 1, close - open - 1), token.substr(0, open), list);
+        // "a@example.org; b@example.org;" names two receivers, not four.
+        if (!address.empty())
+            StoreRecipient(address, name, list);
     }
     return true;
+}
+
+std::string CMailItem::SenderAddress() const
+{
+    const auto open = m_sender.find('<');
+    if (open == std::string::npos)
+        return TrimBlanks(m_sender);
+    const auto close = m_sender.find('>', open);
+    if (close == std::string::npos)
+        return {};
+    return TrimBlanks(m_sender.substr(open + 1, close - open - 1));
+}
+
+std::string CMailItem::HeaderFieldFault() const
+{
+    if (BreaksLine(m_sender))
+        return "The sender holds a line break or NUL character.";
+    if (BreaksLine(m_subject))
+        return "The subject holds a line break or NUL character.";
+    for (const auto* recipients : { &m_to, &m_cc, &m_bcc }) {
+        for (const auto& [address, name] : *recipients) {
+            if (BreaksLine(address) || BreaksLine(name))
+                return "A receiver holds a line break or NUL character.";
+        }
+    }
+    return {};
 }
 
 bool CMailItem::StoreRecipient(const std::string& address, const std::string& name, int list)

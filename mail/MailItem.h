@@ -17,9 +17,10 @@ public:
     CMailItem& operator=(const CMailItem&) = delete;
 
     // Splits `text` at each ';' into entries "address" or "name<address>" and
-    // appends them to the list. White space is kept as typed, and an empty
-    // token is an entry with an empty address. A token with a '<' but no '>'
-    // after it stops parsing and gives false; earlier entries stay stored.
+    // appends them to the list. Addresses lose the white space around them;
+    // names are kept as typed. A token without an address (an empty or blank
+    // one, or "<>") adds no entry. A token with a '<' but no '>' after it
+    // stops parsing and gives false; earlier entries stay stored.
     bool ParseRecipientList(const std::string& text, int list);
 
     // Appends one entry; a list number other than kTo, kCc, kBcc is ignored.
@@ -35,6 +36,17 @@ public:
     // Returns false when a part of the body could not be written, for example
     // an attachment that cannot be read; FailureText says why.
     [[nodiscard]] bool Finalize();
+
+    // The address alone for the envelope (RFC 5321 4.1.2): the text between
+    // '<' and '>' when the sender reads "Name <address>", else the whole
+    // sender, without the white space around it. Empty when a '<' has no '>'
+    // after it.
+    std::string SenderAddress() const;
+
+    // Why the sender, subject or a recipient cannot go into a header line or
+    // a command: a line break or NUL in it would end the line early and let
+    // the rest pass as further lines. Empty when all of them can.
+    std::string HeaderFieldFault() const;
 
     // Appends "line\r\n" to the header.
     void AddHeaderLine(const std::string& line);

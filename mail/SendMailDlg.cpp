@@ -30,6 +30,13 @@ constexpr unsigned IDS_NO_SUBJECT = 134;
 constexpr unsigned IDS_NO_MESSAGE = 135;
 constexpr unsigned IDS_MAIL_SENT = 136;
 constexpr unsigned IDS_CONNECT_FAILED = 146;
+constexpr unsigned IDS_SENDER_BREAKS_LINE = 730;
+constexpr unsigned IDS_RECEIVER_BREAKS_LINE = 731;
+constexpr unsigned IDS_SUBJECT_BREAKS_LINE = 732;
+constexpr unsigned IDS_SENDER_UNCLOSED = 733;
+constexpr unsigned IDS_RECEIVER_UNCLOSED = 734;
+constexpr unsigned IDS_SEND_CANCELLED = 735;
+constexpr unsigned IDS_RECEIVERS_REFUSED = 736;
 
 // The edit box gives line feeds; mail lines end with CR LF (RFC 5322 2.1).
 std::string ToMailLines(const QString& text)
@@ -47,6 +54,19 @@ QString FromMailLines(const std::string& text)
     return lines;
 }
 
+bool BreaksLine(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
+// The refused receivers, one a line with the server's answer, after `outcome`.
+std::string WithRefusedRecipients(std::string outcome, const CSmtpSession& session)
+{
+    if (session.RefusedRecipients().empty())
+        return outcome;
+    outcome += "\r\n\r\n" + LoadResString(IDS_RECEIVERS_REFUSED);
+    for (const auto& [address, reply] : session.RefusedRecipients())
+        outcome += "\r\n" + address + " (" + reply + ")";
+    return outcome;
+}
+
 } // namespace
 
 CSendMailDlg::CSendMailDlg(QWidget* parent)
@@ -61,8 +81,8 @@ CSendMailDlg::CSendMailDlg(QWidget* parent)
     // OK and Cancel end the dialog through accept() and reject(), once each
     // however many times they are wired.
     connect(FindControl<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &QDialog::accept, Qt::UniqueConnection);
-    connect(
-        FindControl<QPushButton>(*this, IDCANCEL), &QPushButton::clicked, this, &QDialog::reject, Qt::UniqueConnection);
+    m_cancelButton = FindControl<QPushButton>(*this, IDCANCEL);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject, Qt::UniqueConnection);
     // "Attatch a File" (1013) has no action: the path edit names the attachment.
 }
 
@@ -99,6 +119,36 @@ void CSendMailDlg::ShowMessage(const QString& text)
     box.exec();
 }
 
+unsigned CSendMailDlg::FieldRefusal() const
+{
+    // A line break would end a header line or a command early and let the
+    // rest pass as lines of its own.
+    if (BreaksLine(m_strSender))
+        return IDS_SENDER_BREAKS_LINE;
+    if (BreaksLine(m_strReceiver))
+        return IDS_RECEIVER_BREAKS_LINE;
+    if (BreaksLine(m_strSubject))
+        return IDS_SUBJECT_BREAKS_LINE;
+    CMailItem probe;
+    probe.SetSender(m_strSender);
+    if (!m_strSender.empty() && probe.SenderAddress().empty())
+        return IDS_SENDER_UNCLOSED;
+    if (!probe.ParseRecipientList(m_strReceiver, CMailItem::kTo))
+        return IDS_RECEIVER_UNCLOSED;
+    if (probe.RecipientCount(CMailItem::kTo) == 0)
+        return IDS_NO_RECEIVER;
+    return 0;
+}
+
+void CSendMailDlg::SetControlsEnabled(bool enabled)
+{
+    // Cancel stays usable throughout: it ends a send that is under way.
+    for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control != m_cancelButton)
+            control->setEnabled(enabled);
+    }
+}
+
 std::string CSendMailDlg::SendMail()
 {
     CMimeMailItem item;
@@ -113,20 +163,32 @@ std::string CSendMailDlg::SendMail()
         item.AttachPart(m_strAttachment, kFilePartId, std::string());
 
     // The exchange runs on a worker thread; this thread keeps the windows
-    // painted and the progress window fed until it is over.
+    // painted, the progress window fed and Cancel working until it is over.
     std::string outcome;
     QEventLoop loop;
+    m_session = &session;
+    if (m_cancelRequested)
+        session.Cancel();
     std::thread worker([&] {
+        // A cancel that comes after the mail was accepted changes nothing.
         if (!session.OpenSession()) {
-            outcome = LoadResString(IDS_CONNECT_FAILED);
+            m_sendCancelled = session.IsCancelled();
+            outcome = m_sendCancelled ? LoadResString(IDS_SEND_CANCELLED)
+                                      : LoadResString(IDS_CONNECT_FAILED) + "\r\n\r\n" + session.GetErrorText();
         } else {
-            outcome = session.SendItem(item) ? LoadResString(IDS_MAIL_SENT) : session.GetErrorText();
+            if (session.SendItem(item))
+                outcome = WithRefusedRecipients(LoadResString(IDS_MAIL_SENT), session);
+            else if ((m_sendCancelled = session.IsCancelled()))
+                outcome = LoadResString(IDS_SEND_CANCELLED);
+            else
+                outcome = WithRefusedRecipients(session.GetErrorText(), session);
             session.CloseSession();
         }
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
     worker.join();
+    m_session = nullptr;
     return outcome;
 }
 
@@ -146,21 +208,40 @@ void CSendMailDlg::accept()
             return;
         }
     }
+    if (const unsigned refusal = FieldRefusal(); refusal != 0) {
+        ShowMessage(FromMailLines(LoadResString(refusal)));
+        return;
+    }
 
     m_sending = true;
+    m_cancelRequested = false;
+    m_sendCancelled = false;
     ShowSendProgress(this);
-    setEnabled(false);
+    SetControlsEnabled(false);
     const std::string outcome = SendMail();
     CloseSendProgress();
-    ShowMessage(QString::fromStdString(outcome));
-    setEnabled(true);
+    ShowMessage(FromMailLines(outcome));
+    SetControlsEnabled(true);
+    m_cancelButton->setEnabled(true);
     m_sending = false;
-    QDialog::accept();
+    // A cancelled send closes the dialog as Cancel does; any other outcome
+    // closes it as "Send Now" does.
+    if (m_sendCancelled)
+        QDialog::reject();
+    else
+        QDialog::accept();
 }
 
 void CSendMailDlg::reject()
 {
-    // A mail on its way cannot be called back; the dialog closes after it.
-    if (!m_sending)
+    if (!m_sending) {
         QDialog::reject();
+        return;
+    }
+    // During a send Cancel ends the exchange at once; accept() reports it and
+    // closes the dialog when the worker has stopped.
+    m_cancelRequested = true;
+    m_cancelButton->setEnabled(false);
+    if (m_session)
+        m_session->Cancel();
 }

@@ -4,14 +4,17 @@
 
 #include <string>
 
+class CSmtpSession;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 
 // The modal dialog that mails the picture just saved. The main window fills in
 // the SMTP server, the sender and the attachment path; the user adds receiver,
 // subject and message and presses "Send Now". The mail goes out through one
-// SMTP session on a worker thread while the dialog stays painted and disabled;
-// the outcome is shown in a message box and the dialog closes.
+// SMTP session on a worker thread while the dialog stays painted, its fields
+// disabled and Cancel ready to end the send; the outcome is shown in a message
+// box and the dialog closes.
 class CSendMailDlg : public QDialog {
     Q_OBJECT
 
@@ -26,6 +29,7 @@ public:
 
     // "Send Now".
     void accept() override;
+    // "Cancel": closes the dialog, or during a send ends the send.
     void reject() override;
 
     std::string m_strServer;
@@ -51,8 +55,18 @@ protected:
     int m_replyLimitMs = 60'000;
 
 private:
+    // The string id of the refusal for a field that cannot be sent as typed,
+    // or 0 when all can.
+    unsigned FieldRefusal() const;
+    // Every control but Cancel.
+    void SetControlsEnabled(bool enabled);
+
     bool m_shown = false;
     bool m_sending = false;
+    bool m_cancelRequested = false;
+    bool m_sendCancelled = false; // written by the worker, read after it ended
+    CSmtpSession* m_session = nullptr; // the session of the send under way
+    QPushButton* m_cancelButton = nullptr;
     QLineEdit* m_senderEdit = nullptr;
     QLineEdit* m_receiverEdit = nullptr;
     QLineEdit* m_subjectEdit = nullptr;

@@ -3,6 +3,7 @@
 #include "mail/MailItem.h"
 #include "res/StringTable.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -10,11 +11,14 @@
 
 namespace {
 
+using Clock = CTcpStream::Clock;
+
 constexpr std::size_t kReplyBufferSize = 1024;
-// Longest reply we gather; RFC 5321 4.5.3.1.5 limits a reply line to 512
-// bytes, so this leaves room for a long multi-line reply and stops a server
-// that never ends one.
-constexpr std::size_t kReplyLimit = 64 * 1024;
+// The most a reply may hold. RFC 5321 4.5.3.1.5 limits a reply line to 512
+// bytes, and the longest replies we meet (EHLO) run to a few dozen lines, so
+// these leave ample room and stop a server that never ends a reply.
+constexpr std::size_t kReplyByteLimit = 64 * 1024;
+constexpr std::size_t kReplyLineLimit = 128;
 
 struct ReplyExpectation {
     int code;
@@ -70,10 +74,17 @@ void CSmtpSession::SetServer(const char* host, int port)
     m_port = port;
 }
 
-void CSmtpSession::SetTimeLimits(std::chrono::milliseconds connect, std::chrono::milliseconds reply)
+void CSmtpSession::SetTimeLimits(
+    std::chrono::milliseconds connect, std::chrono::milliseconds reply, std::chrono::milliseconds session)
 {
     m_connectLimit = connect;
     m_replyLimit = reply;
+    m_sessionLimit = session;
+}
+
+Clock::time_point CSmtpSession::ReplyDeadline() const
+{
+    return std::min(Clock::now() + m_replyLimit, m_sessionDeadline);
 }
 
 void CSmtpSession::AbandonConnection(CTcpStream::Result result)
@@ -83,7 +94,11 @@ void CSmtpSession::AbandonConnection(CTcpStream::Result result)
     Disconnect();
     switch (result) {
     case CTcpStream::Result::TimedOut:
-        m_errorText = "SMTP server did not answer in time";
+        m_errorText
+            = Clock::now() >= m_sessionDeadline ? "SMTP session took too long" : "SMTP server did not answer in time";
+        break;
+    case CTcpStream::Result::Cancelled:
+        m_errorText = "Sending was cancelled";
         break;
     case CTcpStream::Result::Closed:
         m_errorText = "SMTP server closed the connection";
@@ -96,7 +111,7 @@ void CSmtpSession::AbandonConnection(CTcpStream::Result result)
 
 bool CSmtpSession::SendText(const std::string& text)
 {
-    const CTcpStream::Result result = m_stream.Send(text, m_replyLimit);
+    const CTcpStream::Result result = m_stream.Send(text, ReplyDeadline());
     if (result == CTcpStream::Result::Ok)
         return true;
     AbandonConnection(result);
@@ -105,25 +120,31 @@ bool CSmtpSession::SendText(const std::string& text)
 
 bool CSmtpSession::ReadReplyLine(std::string& line)
 {
+    // A server that sends a byte at a time, or continuation lines without
+    // end, must not keep the session waiting past one limit per reply.
+    const Clock::time_point deadline = ReplyDeadline();
+    std::size_t lines = 0;
+    std::size_t bytes = 0;
     for (;;) {
         // Take complete lines off the front until the last line of the reply.
         std::size_t end;
         while ((end = m_pendingReply.find('\n')) != std::string::npos) {
             line = m_pendingReply.substr(0, end);
             m_pendingReply.erase(0, end + 1);
+            ++lines;
+            bytes += end + 1;
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             if (!IsContinuationLine(line))
                 return true;
         }
-        if (m_pendingReply.size() >= kReplyLimit) {
+        if (lines >= kReplyLineLimit || bytes + m_pendingReply.size() >= kReplyByteLimit) {
             Disconnect();
             m_errorText = "SMTP server reply too long";
             return false;
         }
         std::size_t received = 0;
-        const CTcpStream::Result result
-            = m_stream.Receive(m_replyBuffer.get(), kReplyBufferSize, received, m_replyLimit);
+        const CTcpStream::Result result = m_stream.Receive(m_replyBuffer.get(), kReplyBufferSize, received, deadline);
         if (result != CTcpStream::Result::Ok) {
             AbandonConnection(result);
             return false;
@@ -137,6 +158,7 @@ CSmtpSession::ReplyCheck CSmtpSession::CheckReplyDetailed(int row)
     std::string line;
     if (!ReadReplyLine(line))
         return ReplyCheck::Unreadable;
+    m_lastReply = line;
     const int code = ReplyCode(line);
     if (code == kReplyTable[row].code)
         return ReplyCheck::Expected;
@@ -164,9 +186,13 @@ bool CSmtpSession::OpenSession()
     }
     m_pendingReply.clear();
 
-    switch (m_stream.Connect(m_server, m_port, m_connectLimit)) {
+    m_sessionDeadline = Clock::now() + m_sessionLimit;
+    switch (m_stream.Connect(m_server, m_port, std::min(Clock::now() + m_connectLimit, m_sessionDeadline))) {
     case CTcpStream::Result::Ok:
         break;
+    case CTcpStream::Result::Cancelled:
+        AbandonConnection(CTcpStream::Result::Cancelled);
+        return false;
     case CTcpStream::Result::CreateFailed:
         m_errorText = "Unable to create the socket.";
         Disconnect();
@@ -178,7 +204,8 @@ bool CSmtpSession::OpenSession()
     }
 
     if (!CheckReply(kGreetingRow)) {
-        m_errorText = "Server didn't respond.";
+        if (!IsCancelled())
+            m_errorText = "Server didn't respond.";
         Disconnect();
         return false;
     }
@@ -202,6 +229,16 @@ bool CSmtpSession::SendItem(CMailItem& item)
         m_errorText = "No Recipients";
         return false;
     }
+    // Checked before anything is built or sent, so a refused mail leaves no
+    // trace on the wire.
+    if (const std::string fault = item.HeaderFieldFault(); !fault.empty()) {
+        m_errorText = fault;
+        return false;
+    }
+    if (!item.Sender().empty() && item.SenderAddress().empty()) {
+        m_errorText = "The sender address has a '<' without a '>' after it.";
+        return false;
+    }
     if (!item.Finalize()) {
         m_errorText = item.FailureText();
         return false;
@@ -216,7 +253,9 @@ bool CSmtpSession::Deliver(CMailItem& item)
         return false;
     }
 
-    if (!SendText("MAIL From: <" + item.Sender() + ">\r\n") || !CheckReply(kOkRow))
+    m_refused.clear();
+    // The envelope carries the address alone; the From line keeps the name.
+    if (!SendText("MAIL From: <" + item.SenderAddress() + ">\r\n") || !CheckReply(kOkRow))
         return false;
 
     // A refused recipient leaves its text in the error text and the mail goes
@@ -226,15 +265,31 @@ bool CSmtpSession::Deliver(CMailItem& item)
             std::string address;
             std::string name;
             item.RecipientAt(index, list, address, name);
-            if (!SendText("RCPT TO: <" + address + ">\r\n") || CheckReplyDetailed(kOkRow) == ReplyCheck::Unreadable)
+            if (!SendText("RCPT TO: <" + address + ">\r\n"))
                 return false;
+            switch (CheckReplyDetailed(kOkRow)) {
+            case ReplyCheck::Expected:
+                break;
+            case ReplyCheck::OtherCode:
+                m_refused.push_back({ address, m_lastReply });
+                break;
+            case ReplyCheck::Unreadable:
+                return false;
+            }
         }
     }
 
     if (!SendText("DATA\r\n") || !CheckReply(kDataRow))
         return false;
-    if (!SendText(item.Header()) || !SendText(EscapeDots(item)) || !SendText("\r\n.\r\n"))
-        return false;
+    // The mail data may be large: it has until the end of the session, as
+    // long as the server keeps taking it.
+    for (const std::string& text : { item.Header(), EscapeDots(item), std::string("\r\n.\r\n") }) {
+        if (const auto result = m_stream.Send(text, m_sessionDeadline, m_replyLimit);
+            result != CTcpStream::Result::Ok) {
+            AbandonConnection(result);
+            return false;
+        }
+    }
     return CheckReply(kOkRow);
 }
 
@@ -249,13 +304,27 @@ bool CSmtpSession::CloseSession()
 
 std::string CSmtpSession::EscapeDots(const CMailItem& item)
 {
-    std::string text = item.Body();
-    if (text.starts_with(".\r\n"))
-        text.insert(0, 1, '.');
-    // The search goes on from the changed line, not past it: lone-dot lines
-    // in a row share their line breaks, and each one is doubled.
-    std::size_t found = 0;
-    while ((found = text.find("\r\n.\r\n", found)) != std::string::npos)
-        text.replace(found, 5, "\r\n..\r\n");
+    // RFC 5321 4.5.2: the receiver drops the first character of every line
+    // that begins with a dot. A lone CR or LF is no line break to the
+    // standard but is one to some servers, which would then see a dot line
+    // the client never doubled; so every line break goes out as CR LF.
+    const std::string& body = item.Body();
+    std::string text;
+    text.reserve(body.size() + body.size() / 64 + 1);
+    bool lineStart = true;
+    for (std::size_t index = 0; index < body.size(); ++index) {
+        const char character = body[index];
+        if (character == '\r' || character == '\n') {
+            text += "\r\n";
+            if (character == '\r' && index + 1 < body.size() && body[index + 1] == '\n')
+                ++index;
+            lineStart = true;
+            continue;
+        }
+        if (lineStart && character == '.')
+            text += '.';
+        text += character;
+        lineStart = false;
+    }
     return text;
 }

@@ -112,6 +112,13 @@ constexpr StringEntry kStrings[] = {
     { 701, "The file \"%s\" cannot be loaded: only pictures named *.bmp, *.jpg or *.jpeg can be opened." },
     { 702, "The picture was not saved.\r\n\r\n%s" },
     { 703, "The page \"%s\" could not be written.\r\n\r\n%s" },
+    { 730, "The sender's e-mail address field holds a line break or NUL character; please remove it." },
+    { 731, "The receiver's e-mail address field holds a line break or NUL character; please remove it." },
+    { 732, "The message subject field holds a line break or NUL character; please remove it." },
+    { 733, "The sender's e-mail address field has a '<' without a '>' after it." },
+    { 734, "The receiver's e-mail address field has a '<' without a '>' after it." },
+    { 735, "Sending the mail was cancelled." },
+    { 736, "The server refused these receivers:" },
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

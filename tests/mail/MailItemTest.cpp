@@ -43,13 +43,16 @@ TEST(MailItem, ParsesRecipientTexts)
 {
     const RecipientCase cases[] = {
         { "a@example.com;Bob <b@example.com>", true, { { "a@example.com", "" }, { "b@example.com", "Bob " } } },
-        { "a@example.com;", true, { { "a@example.com", "" }, { "", "" } } },
-        { "a@example.com;;b@example.com", true, { { "a@example.com", "" }, { "", "" }, { "b@example.com", "" } } },
-        { " a@example.com ; Ann<ann@example.com> ", true,
-            { { " a@example.com ", "" }, { "ann@example.com", " Ann" } } },
+        // Addresses lose the blanks around them; empty entries are skipped.
+        { "a@example.com;", true, { { "a@example.com", "" } } },
+        { "a@x; b@x;", true, { { "a@x", "" }, { "b@x", "" } } },
+        { "a@example.com;;b@example.com", true, { { "a@example.com", "" }, { "b@example.com", "" } } },
+        { " a@example.com ; Ann< ann@example.com > ", true,
+            { { "a@example.com", "" }, { "ann@example.com", " Ann" } } },
+        { "Nobody <>; ;", true, {} },
         { "a@example.com;Bob <b@example.com;c@example.com", false, { { "a@example.com", "" } } },
         { "Bob >b@example.com<", false, {} },
-        { "", true, { { "", "" } } },
+        { "", true, {} },
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.text);
@@ -106,12 +109,25 @@ TEST(MailItem, BuildsTheHeaderLinesInOrderWithoutBlindCopies)
     EXPECT_EQ(item.Body(), "Hello\r\n");
 }
 
-TEST(MailItem, WritesAnEmptyTrailingEntryAsEmptyAngleBrackets)
+TEST(MailItem, TakesTheSenderAddressOutOfANamedSender)
 {
-    CMailItem item;
-    ASSERT_TRUE(item.ParseRecipientList("a@example.com;", CMailItem::kTo));
-    ASSERT_TRUE(item.Finalize());
-    EXPECT_NE(item.Header().find("\r\nTo: <a@example.com>,<>\r\n"), std::string::npos) << item.Header();
+    const struct {
+        const char* sender;
+        const char* address;
+    } cases[] = {
+        { "a@example.org", "a@example.org" },
+        { "Alice <a@example.org>", "a@example.org" },
+        { "  a@example.org\t", "a@example.org" },
+        { "Alice < a@example.org > (home)", "a@example.org" },
+        { "Alice <a@example.org", "" },
+        { "", "" },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.sender);
+        CMailItem item;
+        item.SetSender(test.sender);
+        EXPECT_EQ(item.SenderAddress(), test.address);
+    }
 }
 
 } // namespace

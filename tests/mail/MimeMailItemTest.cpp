@@ -143,6 +143,33 @@ TEST_F(MimeMailItemTest, AnAttachmentThatCannotBeOpenedFailsTheMail)
     }
 }
 
+TEST(FilePartHandler, WritesEveryFileNameAsAParameterThatKeepsItWhole)
+{
+    const struct {
+        const char* path;
+        const char* parameter; // the value after "file" and "filename"
+    } cases[] = {
+        { "/pictures/picture.bmp", "=picture.bmp" },
+        { "/pictures/holiday photo.jpg", "=\"holiday photo.jpg\"" },
+        { "photo (1);2=x.jpg", "=\"photo (1);2=x.jpg\"" },
+        { "/a/say \"cheese\" \\o.jpg", "=\"say \\\"cheese\\\" \\\\o.jpg\"" },
+        { "/a/\xC3\x9C"
+          "bersicht 100%.jpg",
+            "*=UTF-8''%C3%9Cbersicht%20100%25.jpg" },
+        { "/a/x\r\nBcc: y.jpg", "*=UTF-8''x%0D%0ABcc%3A%20y.jpg" },
+    };
+    const CFilePartHandler handler;
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.path);
+        EXPECT_EQ(handler.PartHeader(test.path, "", true),
+            std::string("Content-Type: application/octet-stream; file") + test.parameter
+                + "\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"
+                  "Content-Disposition: attachment; filename"
+                + test.parameter + "\r\n\r\n");
+    }
+}
+
 TEST(TextPartHandler, WrapsAtTheLastSpaceSeenSoFar)
 {
     std::string twentyWords;

@@ -6,6 +6,7 @@
 #include "ui/DialogBuilder.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,11 +16,11 @@
 // The dialog with its message boxes written down instead of shown.
 class CTestSendMailDlg : public CSendMailDlg {
 public:
-    explicit CTestSendMailDlg(int port)
+    explicit CTestSendMailDlg(int port, int replyLimitMs = 2000)
     {
         m_port = port;
         m_connectLimitMs = 2000;
-        m_replyLimitMs = 2000;
+        m_replyLimitMs = replyLimitMs;
         SetSmtpServer("127.0.0.1");
         SetSender("user@example.com");
     }
@@ -39,7 +40,9 @@ public:
             if (CSendProgressDlg* progress = SendProgressWindow()) {
                 progressText = progress->Text();
                 progressPos = progress->Pos();
-                dialogDisabledMeanwhile = !dialog.isEnabled();
+                fieldsDisabledMeanwhile = !FindControl<QPushButton>(dialog, IDOK)->isEnabled()
+                    && !FindControl<QLineEdit>(dialog, 1028)->isEnabled();
+                cancelEnabledMeanwhile = FindControl<QPushButton>(dialog, IDCANCEL)->isEnabled();
             }
         });
         m_timer.start(1);
@@ -47,7 +50,8 @@ public:
 
     QString progressText;
     int progressPos = -1;
-    bool dialogDisabledMeanwhile = false;
+    bool fieldsDisabledMeanwhile = false;
+    bool cancelEnabledMeanwhile = false;
 
 private:
     QTimer m_timer;
@@ -58,10 +62,12 @@ class SendMailDlgTest : public QObject {
 
 private:
     // Opens the dialog, types the fields and presses "Send Now" once.
-    static int TypeAndSend(
-        CTestSendMailDlg& dialog, const QString& receiver, const QString& subject, const QString& message)
+    static int TypeAndSend(CTestSendMailDlg& dialog, const QString& receiver, const QString& subject,
+        const QString& message, const QString& sender = QString())
     {
         QTimer::singleShot(0, &dialog, [&] {
+            if (!sender.isNull())
+                FindControl<QLineEdit>(dialog, 1011)->setText(sender);
             FindControl<QLineEdit>(dialog, 1028)->setText(receiver);
             FindControl<QLineEdit>(dialog, 1029)->setText(subject);
             FindControl<QPlainTextEdit>(dialog, 1012)->setPlainText(message);
@@ -119,7 +125,8 @@ private slots:
         QCOMPARE(dialog.messages, QStringList { "Mail has successfully sent." });
         QCOMPARE(watcher.progressText, QStringLiteral("Encoding attachment file....."));
         QCOMPARE(watcher.progressPos, 100);
-        QVERIFY(watcher.dialogDisabledMeanwhile);
+        QVERIFY(watcher.fieldsDisabledMeanwhile);
+        QVERIFY(watcher.cancelEnabledMeanwhile);
         QCOMPARE(SendProgressWindow(), nullptr);
         QVERIFY(dialog.isEnabled());
 
@@ -138,7 +145,78 @@ private slots:
         CRefusingPort refusing;
         CTestSendMailDlg dialog(refusing.Port());
         QCOMPARE(TypeAndSend(dialog, "friend@example.com", "Picture", "Text"), int(QDialog::Accepted));
-        QCOMPARE(dialog.messages, QStringList { "Connect Mail Server error." });
+        QCOMPARE(dialog.messages, QStringList { "Connect Mail Server error.\n\nUnable to connect to server" });
+    }
+
+    void cancelEndsAStuckSend()
+    {
+        // The server takes the connection and never greets.
+        CScriptedSmtpServer server({ "<silent>" });
+        CTestSendMailDlg dialog(server.Port(), 30'000);
+        QTimer::singleShot(300, &dialog, [&] { FindControl<QPushButton>(dialog, IDCANCEL)->click(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(TypeAndSend(dialog, "friend@example.com", "Picture", "Text"), int(QDialog::Rejected));
+        QVERIFY2(clock.elapsed() < 3000, "the send ends at once, not after the reply limit");
+        QCOMPARE(dialog.messages, QStringList { "Sending the mail was cancelled." });
+        QCOMPARE(SendProgressWindow(), nullptr);
+    }
+
+    void refusesFieldsThatCannotBeSent_data()
+    {
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<QString>("receiver");
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("refusal");
+        const QString fine = "friend@example.com";
+        QTest::newRow("receiver with a command")
+            << "user@example.com" << fine + "\nRCPT TO: <extra@example.com>"
+            << "Hi"
+            << "The receiver's e-mail address field holds a line break or NUL character; please remove it.";
+        QTest::newRow("subject with header lines")
+            << "user@example.com" << fine << "Hi\r\nBcc: extra@example.com\r\nX-Injected: yes"
+            << "The message subject field holds a line break or NUL character; please remove it.";
+        QTest::newRow("sender with a NUL")
+            << QString("user@example.com") + QChar(0) << fine << "Hi"
+            << "The sender's e-mail address field holds a line break or NUL character; please remove it.";
+        QTest::newRow("sender without its '>'")
+            << "Alice <user@example.com" << fine << "Hi"
+            << "The sender's e-mail address field has a '<' without a '>' after it.";
+        QTest::newRow("receiver without its '>'")
+            << "user@example.com"
+            << "friend@example.com;Bob <bob@example.com"
+            << "Hi"
+            << "The receiver's e-mail address field has a '<' without a '>' after it.";
+        QTest::newRow("receiver of separators only") << "user@example.com"
+                                                     << " ; ;"
+                                                     << "Hi"
+                                                     << "Please fill receiver's e-mail address field.";
+    }
+
+    void refusesFieldsThatCannotBeSent()
+    {
+        QFETCH(QString, sender);
+        QFETCH(QString, receiver);
+        QFETCH(QString, subject);
+        QFETCH(QString, refusal);
+        // A send that got under way would fail to connect and close the dialog.
+        CRefusingPort refusing;
+        CTestSendMailDlg dialog(refusing.Port());
+        QCOMPARE(TypeAndSend(dialog, receiver, subject, "Text", sender), -1); // still open, nothing lost
+        QCOMPARE(dialog.messages, QStringList { refusal });
+        QCOMPARE(FindControl<QLineEdit>(dialog, 1028)->text(), receiver);
+    }
+
+    void namesTheReceiversTheServerRefused()
+    {
+        CScriptedSmtpServer server(
+            { "220 ready", "250 hi", "250 ok", "550 5.1.1 no such user", "250 ok", "354 go", "250 queued", "221 bye" });
+        CTestSendMailDlg dialog(server.Port());
+        QCOMPARE(
+            TypeAndSend(dialog, "gone@example.com; friend@example.com;", "Picture", "Text"), int(QDialog::Accepted));
+        QCOMPARE(dialog.messages,
+            QStringList { "Mail has successfully sent.\n\nThe server refused these receivers:\n"
+                          "gone@example.com (550 5.1.1 no such user)" });
     }
 
     void reportsAnAttachmentThatCannotBeRead()

@@ -20,15 +20,20 @@ using namespace std::chrono_literals;
 
 class SmtpDeliveryTest : public ::testing::Test {
 protected:
-    // Sends one mail with a text part and a picture attachment to `server`.
-    bool Send(CPythonSmtpServer& server, const std::string& receiver, std::string& errorText)
+    // Sends one mail with a text part and the picture attached under each of
+    // `attachments` (the first path by default) to `server`.
+    bool Send(CPythonSmtpServer& server, const std::string& receiver, std::string& errorText,
+        const std::string& sender = "user@example.com", std::vector<std::string> attachments = {})
     {
         CMimeMailItem item;
-        item.SetSender("user@example.com");
+        item.SetSender(sender);
         item.SetSubject("The picture");
-        item.SetBody("Here is the picture.\r\n.\r\nA lone dot stood above.");
+        item.SetBody(kBody);
         EXPECT_TRUE(item.ParseRecipientList(receiver, CMailItem::kTo));
-        item.AttachPart(m_picturePath, kFilePartId, "");
+        if (attachments.empty())
+            attachments.push_back(m_picturePath);
+        for (const auto& path : attachments)
+            item.AttachPart(path, kFilePartId, "");
 
         CSmtpSession session;
         session.SetServer("127.0.0.1", server.Port());
@@ -37,6 +42,7 @@ protected:
         if (session.OpenSession()) {
             sent = session.SendItem(item);
             errorText = session.GetErrorText();
+            m_refused = session.RefusedRecipients();
             EXPECT_TRUE(session.CloseSession());
         } else {
             errorText = session.GetErrorText();
@@ -52,9 +58,15 @@ protected:
         m_picture.resize(5000);
         for (std::size_t index = 0; index < m_picture.size(); ++index)
             m_picture[index] = static_cast<std::uint8_t>((index * 131 + index / 256) & 0xFF);
-        m_picturePath = m_folder.Path() + "/holiday.jpg";
-        std::ofstream(m_picturePath, std::ios::binary)
+        m_picturePath = WritePicture("holiday.jpg");
+    }
+
+    std::string WritePicture(const std::string& name)
+    {
+        const std::string path = m_folder.Path() + "/" + name;
+        std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(m_picture.data()), static_cast<std::streamsize>(m_picture.size()));
+        return path;
     }
 
     std::string MailFile(const CPythonSmtpServer& server, const std::string& name)
@@ -62,7 +74,11 @@ protected:
         return ReadFileText(server.Folder() + "/mail-1/" + name);
     }
 
+    // Lines that begin with dots, which the receiver strips one dot from.
+    static constexpr const char* kBody = "Here is the picture.\r\n.\r\n.hidden line\r\n..two dots\r\nThe end.";
+
     CTemporaryFolder m_folder;
+    std::vector<CSmtpSession::RefusedRecipient> m_refused;
     std::vector<std::uint8_t> m_picture;
     std::string m_picturePath;
 };
@@ -84,7 +100,7 @@ TEST_F(SmtpDeliveryTest, DeliversAMailWhoseAttachmentArrivesByteForByte)
         "application/octet-stream\tholiday.jpg\tbase64\n"
         "defects: 0\n");
     // The line break before a boundary line belongs to the boundary (RFC 2046 5.1.1).
-    EXPECT_EQ(MailFile(server, "part-0.bin"), "Here is the picture.\r\n.\r\nA lone dot stood above.");
+    EXPECT_EQ(MailFile(server, "part-0.bin"), kBody);
     const std::string attachment = MailFile(server, "part-1.bin");
     EXPECT_EQ(std::vector<std::uint8_t>(attachment.begin(), attachment.end()), m_picture);
 
@@ -101,6 +117,49 @@ TEST_F(SmtpDeliveryTest, ARefusedRecipientDoesNotStopTheOthers)
     EXPECT_TRUE(Send(server, "gone@example.com;friend@example.com", errorText));
     EXPECT_EQ(errorText, "550:SMTP server error");
     EXPECT_EQ(MailFile(server, "envelope.txt"), "from: user@example.com\nto: friend@example.com\n");
+    ASSERT_EQ(m_refused.size(), 1u);
+    EXPECT_EQ(m_refused[0].address, "gone@example.com");
+    EXPECT_EQ(m_refused[0].reply, "550 5.1.1 <gone@example.com>: Recipient address rejected");
+}
+
+TEST_F(SmtpDeliveryTest, TheEnvelopeCarriesTheAddressesAlone)
+{
+    CPythonSmtpServer server;
+    ASSERT_NE(server.Port(), 0) << server.StartError();
+    std::string errorText;
+    ASSERT_TRUE(Send(server, " friend@example.com ; Other <other@example.com>;", errorText, "Alice <user@example.com>"))
+        << errorText;
+    EXPECT_EQ(MailFile(server, "envelope.txt"),
+        "from: user@example.com\n"
+        "to: friend@example.com\n"
+        "to: other@example.com\n");
+    const std::string message = MailFile(server, "message.eml");
+    EXPECT_TRUE(message.starts_with("From: Alice <user@example.com>\r\n")) << message.substr(0, 80);
+    // Names keep the blanks they were typed with.
+    EXPECT_NE(message.find("\r\nTo: <friend@example.com>, Other <other@example.com>\r\n"), std::string::npos);
+}
+
+TEST_F(SmtpDeliveryTest, AttachmentNamesArriveWhole)
+{
+    const std::vector<std::string> names = { "holiday photo.jpg", "photo (1).jpg",
+        "\xC3\x9C"
+        "bersicht 2024.jpg",
+        "say \"cheese\".jpg", "a;b=c.jpg" };
+    std::vector<std::string> paths;
+    for (const auto& name : names)
+        paths.push_back(WritePicture(name));
+
+    CPythonSmtpServer server;
+    ASSERT_NE(server.Port(), 0) << server.StartError();
+    std::string errorText;
+    ASSERT_TRUE(Send(server, "friend@example.com", errorText, "user@example.com", paths)) << errorText;
+
+    std::string expected = "text/plain\t-\t7Bit\n";
+    for (const auto& name : names)
+        expected += "application/octet-stream\t" + name + "\tbase64\n";
+    EXPECT_EQ(MailFile(server, "parts.txt"), expected + "defects: 0\n");
+    const std::string attachment = MailFile(server, "part-3.bin");
+    EXPECT_EQ(std::vector<std::uint8_t>(attachment.begin(), attachment.end()), m_picture);
 }
 
 TEST_F(SmtpDeliveryTest, AMailRefusedAtItsEndIsAFailure)

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -231,7 +232,7 @@ TEST(SmtpSession, FailsToConnectToARefusingPortAndMayTryAgain)
     EXPECT_TRUE(session.CloseSession());
 }
 
-TEST(SmtpSession, DoublesOnlyLinesMadeOfASingleDot)
+TEST(SmtpSession, DoublesEveryDotThatBeginsALine)
 {
     const struct {
         const char* body;
@@ -240,14 +241,211 @@ TEST(SmtpSession, DoublesOnlyLinesMadeOfASingleDot)
         { "a\r\n.\r\nb\r\n", "a\r\n..\r\nb\r\n" },
         { ".\r\nfirst", "..\r\nfirst" },
         { "a\r\n.\r\n.\r\n.\r\nb", "a\r\n..\r\n..\r\n..\r\nb" },
-        { "a\r\n.hidden\r\n..\r\n", "a\r\n.hidden\r\n..\r\n" },
-        { ".", "." },
+        { "a\r\n.hidden\r\n..\r\n", "a\r\n..hidden\r\n...\r\n" },
+        { ".", ".." },
+        { "no. dots. inside.\r\n", "no. dots. inside.\r\n" },
+        // A lone LF or CR is a line break to some servers, so it goes out as
+        // one, and the dot after it is doubled like any other.
+        { "a\n.\nb\r.c\r\n\r\n.d", "a\r\n..\r\nb\r\n..c\r\n\r\n..d" },
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.body);
         CMailItem item;
         item.SetBody(test.body);
         EXPECT_EQ(CSmtpSession::EscapeDots(item), test.sent);
+    }
+}
+
+// What the client said after HELO.
+Lines ClientLinesAfterHelo(CScriptedSmtpServer& server)
+{
+    Lines lines;
+    for (const auto& line : server.Transcript())
+        if (line.starts_with("C: ") && !line.starts_with("C: HELO "))
+            lines.push_back(line);
+    return lines;
+}
+
+TEST(SmtpSession, RefusesLineBreaksInHeaderFieldsBeforeSendingAnything)
+{
+    const struct {
+        const char* name;
+        void (*fill)(CMailItem&);
+        const char* errorText;
+    } cases[] = {
+        { "sender", [](CMailItem& item) { item.SetSender("user@example.com>\r\nRCPT TO: <extra@example.com"); },
+            "The sender holds a line break or NUL character." },
+        { "subject", [](CMailItem& item) { item.SetSubject("Hi\r\nBcc: extra@example.com\r\nX-Injected: yes"); },
+            "The subject holds a line break or NUL character." },
+        { "subject with NUL", [](CMailItem& item) { item.SetSubject(std::string("Hi\0there", 8)); },
+            "The subject holds a line break or NUL character." },
+        { "receiver address",
+            [](CMailItem& item) {
+                item.StoreRecipient("to@example.com>\nRCPT TO: <extra@example.com", "", CMailItem::kTo);
+            },
+            "A receiver holds a line break or NUL character." },
+        { "receiver name",
+            [](CMailItem& item) { item.StoreRecipient("to@example.com", "Tom\rBcc: x ", CMailItem::kTo); },
+            "A receiver holds a line break or NUL character." },
+        { "blind copy address",
+            [](CMailItem& item) { item.StoreRecipient("bcc@example.com\r\nDATA", "", CMailItem::kBcc); },
+            "A receiver holds a line break or NUL character." },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        CScriptedSmtpServer server({ "220 ready", "250 hi", "221 bye" });
+        CSmtpSession session;
+        Connect(session, server.Port());
+        CMimeMailItem item;
+        FillMail(item);
+        item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+        test.fill(item);
+
+        ASSERT_TRUE(session.OpenSession());
+        EXPECT_FALSE(session.SendItem(item));
+        EXPECT_EQ(session.GetErrorText(), test.errorText);
+        EXPECT_TRUE(session.CloseSession());
+        EXPECT_EQ(ClientLinesAfterHelo(server), (Lines { "C: QUIT" }));
+    }
+}
+
+TEST(SmtpSession, SendsTheSenderAddressAloneAndNamesRefusedRecipients)
+{
+    CScriptedSmtpServer server({ "220 ready", "250 hi", "250 ok", "550 5.1.1 no such user", "250 ok",
+        "553 5.1.3 bad address", "354 go", "250 queued", "221 bye" });
+    CSmtpSession session;
+    Connect(session, server.Port());
+    CMimeMailItem item;
+    FillMail(item);
+    item.SetSender(" Alice <alice@example.org> ");
+    ASSERT_TRUE(item.ParseRecipientList("gone@example.com; friend@example.com;", CMailItem::kTo));
+    item.StoreRecipient("bad@", "", CMailItem::kCc);
+
+    ASSERT_TRUE(session.OpenSession());
+    EXPECT_TRUE(session.SendItem(item)) << session.GetErrorText();
+    EXPECT_TRUE(session.CloseSession());
+    EXPECT_EQ(ClientLinesAfterHelo(server),
+        (Lines { "C: MAIL From: <alice@example.org>", "C: RCPT TO: <gone@example.com>",
+            "C: RCPT TO: <friend@example.com>", "C: RCPT TO: <bad@>", "C: DATA", "C: [mail data]", "C: QUIT" }));
+    EXPECT_TRUE(server.MailData().starts_with("From:  Alice <alice@example.org> \r\n"))
+        << "the From line keeps the sender as typed";
+    ASSERT_EQ(session.RefusedRecipients().size(), 2u);
+    EXPECT_EQ(session.RefusedRecipients()[0].address, "gone@example.com");
+    EXPECT_EQ(session.RefusedRecipients()[0].reply, "550 5.1.1 no such user");
+    EXPECT_EQ(session.RefusedRecipients()[1].address, "bad@");
+    EXPECT_EQ(session.RefusedRecipients()[1].reply, "553 5.1.3 bad address");
+}
+
+TEST(SmtpSession, RefusesASenderWithAnUnclosedAngleBracket)
+{
+    CScriptedSmtpServer server({ "220 ready", "250 hi", "221 bye" });
+    CSmtpSession session;
+    Connect(session, server.Port());
+    CMimeMailItem item;
+    FillMail(item);
+    item.SetSender("Alice <alice@example.org");
+    item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+    ASSERT_TRUE(session.OpenSession());
+    EXPECT_FALSE(session.SendItem(item));
+    EXPECT_EQ(session.GetErrorText(), "The sender address has a '<' without a '>' after it.");
+    EXPECT_TRUE(session.CloseSession());
+    EXPECT_EQ(ClientLinesAfterHelo(server), (Lines { "C: QUIT" }));
+}
+
+// A reply of `count` lines, all but the last with a '-' after the code.
+std::string ReplyOfLines(std::size_t count, std::size_t width)
+{
+    std::string reply;
+    for (std::size_t line = 1; line < count; ++line)
+        reply += "250-" + std::string(width, 'x') + "\r\n";
+    return reply + "250 end";
+}
+
+TEST(SmtpSession, BoundsEachReplyInTimeAndSize)
+{
+    // The dripped reply arrives a piece every 30 ms, so no single wait comes
+    // near the limit, but the whole reply takes about 400 ms.
+    std::string dripped = "2|5|0| |h|e|l|l|o| |t|h|e|r|e";
+    const struct {
+        const char* name;
+        std::string reply;
+        const char* errorText;
+    } cases[] = {
+        { "reply dripped byte by byte", dripped, "SMTP server did not answer in time" },
+        { "continuation lines without end", ReplyOfLines(1000, 4), "SMTP server reply too long" },
+        { "long continuation lines", ReplyOfLines(100, 1000), "SMTP server reply too long" },
+        { "many lines within the caps", ReplyOfLines(100, 20), "OK" },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        CScriptedSmtpServer server({ "220 ready", test.reply, "221 bye" });
+        CSmtpSession session;
+        session.SetServer("127.0.0.1", server.Port());
+        session.SetTimeLimits(2s, 250ms);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(session.OpenSession(), test.errorText == std::string("OK"));
+        EXPECT_EQ(session.GetErrorText(), test.errorText);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+        session.CloseSession();
+    }
+}
+
+TEST(SmtpSession, EndsASessionThatRunsPastItsLimit)
+{
+    // Every reply comes within the reply limit, but together they take far
+    // longer than the session may.
+    const std::string slow = "2|5|0| |o|k";
+    CScriptedSmtpServer server({ "2|2|0| |h|i", slow, slow, slow, "3|5|4| |g|o", slow, "2|2|1| |b|y|e" });
+    CSmtpSession session;
+    session.SetServer("127.0.0.1", server.Port());
+    session.SetTimeLimits(2s, 1s, 500ms);
+    CMimeMailItem item;
+    FillMail(item);
+    item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+
+    const auto started = std::chrono::steady_clock::now();
+    if (session.OpenSession()) {
+        EXPECT_FALSE(session.SendItem(item));
+    }
+    EXPECT_EQ(session.GetErrorText(), "SMTP session took too long");
+    EXPECT_FALSE(session.IsConnected());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+}
+
+TEST(SmtpSession, CancelEndsAStuckWaitAtOnce)
+{
+    const struct {
+        const char* name;
+        Lines replies;
+    } cases[] = {
+        { "waiting for the greeting", { "<silent>" } },
+        { "waiting for the reply to MAIL", { "220 ready", "250 hi", "<silent>" } },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        CScriptedSmtpServer server(test.replies);
+        CSmtpSession session;
+        session.SetServer("127.0.0.1", server.Port());
+        session.SetTimeLimits(5s, 5s);
+        CMimeMailItem item;
+        FillMail(item);
+        item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+
+        const auto started = std::chrono::steady_clock::now();
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(200ms);
+            session.Cancel();
+        });
+        const bool sent = session.OpenSession() && session.SendItem(item);
+        canceller.join();
+        EXPECT_FALSE(sent);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+        EXPECT_TRUE(session.IsCancelled());
+        EXPECT_EQ(session.GetErrorText(), "Sending was cancelled");
+        EXPECT_FALSE(session.IsConnected());
+        EXPECT_TRUE(session.CloseSession()) << "nothing left to close";
+        for (const auto& line : server.Transcript())
+            EXPECT_NE(line, "C: QUIT") << "a cancelled session is dropped, not ended";
     }
 }
 
