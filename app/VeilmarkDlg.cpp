@@ -28,6 +28,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QUrl>
 
 #include <span>
@@ -100,6 +101,18 @@ CVeilmarkDlg::CVeilmarkDlg(QWidget* parent, const std::string& programDir)
     bind(IDC_PROGRAM_OPTION, &CVeilmarkDlg::OnProgramOption);
     bind(IDC_SOFTWARE_UPDATE, &CVeilmarkDlg::OnSoftwareUpdate);
     bind(IDC_HELP_ME, &CVeilmarkDlg::OnHelpMe);
+    // The usual keys for the commands; each presses its button, so a disabled
+    // Save stays out of reach.
+    const auto shortcut = [this](const QKeySequence& keys, int id) {
+        auto* button = FindControl<QPushButton>(*this, id);
+        connect(new QShortcut(keys, this), &QShortcut::activated, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), IDC_LOAD_PICTURE);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), IDC_SAVE_PICTURE);
+    shortcut(QKeySequence(Qt::Key_F1), IDC_HELP_ME);
 
     setAcceptDrops(true);
     m_messageEdit->viewport()->installEventFilter(this);

@@ -220,6 +220,52 @@ private slots:
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
     }
 
+    // Enter presses the focused button as Space does; Ctrl+O, Ctrl+S and F1
+    // reach the load, save and help commands, Ctrl+S only while saving is possible.
+    void keyboardReachesTheCommands()
+    {
+        CUrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "Open");
+        auto dialog = OpenMainWindow();
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        const QUrl help = QUrl::fromLocalFile(m_programDir + "Veilmark.html");
+
+        Button(*dialog, 1008)->setFocus();
+        QTest::keyClick(Button(*dialog, 1008), Qt::Key_Return);
+        QCOMPARE(catcher.m_urls, QList<QUrl> { help });
+        QTest::keyClick(Button(*dialog, 1008), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(catcher.m_urls.size(), 2);
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_F1);
+        QCOMPARE(catcher.m_urls.size(), 3);
+        QDesktopServices::unsetUrlHandler("file");
+
+        CDialogScript script;
+        Button(*dialog, 1001)->setFocus();
+        script.Then(Answer::Cancel(script));
+        QTest::keyClick(Button(*dialog, 1001), Qt::Key_Return);
+        QCOMPARE(script.m_seen, QStringList { "cancelled QFileDialog" });
+
+        // Nothing is loaded: Ctrl+S does nothing; Ctrl+O loads. (Shortcuts
+        // need the window active again after the file dialog.)
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(script.m_seen.size(), 1);
+        script.Then(Answer::File(script, m_bmp));
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(script.m_seen.size(), 2);
+        QVERIFY(dialog->GetCurrentPicture() != nullptr);
+
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        script.Then(Answer::Cancel(script));
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(script.m_seen.last(), QString("cancelled QFileDialog"));
+        QVERIFY(script.Finished());
+        QVERIFY(dialog->isVisible());
+    }
+
     // Each refused input says why and leaves nothing half done.
     void refusals()
     {
