@@ -142,9 +142,9 @@ void CVeilmarkDlg::OnInitDialog()
 void CVeilmarkDlg::DoDataExchange(bool saveAndValidate)
 {
     if (saveAndValidate)
-        m_strMessage = m_messageEdit->toPlainText().toStdString();
+        m_strMessage = MessageFromUiText(m_messageEdit->toPlainText());
     else
-        m_messageEdit->setPlainText(QString::fromStdString(m_strMessage));
+        m_messageEdit->setPlainText(MessageToUiText(m_strMessage));
 }
 
 CCarrierPicture* CVeilmarkDlg::GetCurrentPicture() const

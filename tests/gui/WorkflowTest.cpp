@@ -7,6 +7,7 @@
 #include "SendMailDlg.h"
 #include "Settings.h"
 
+#include "BmpPicture.h"
 #include "CarrierPicture.h"
 #include "SecretContainer.h"
 #include "StringTable.h"
@@ -192,6 +193,51 @@ private slots:
             QVERIFY(!Button(*dialog, 1002)->isEnabled());
         }
         QVERIFY(GetLogWindow() == nullptr);
+    }
+
+    // Typed line breaks are stored as CR LF pairs; on reveal CR LF, a lone CR
+    // and a lone LF each start a new line in the box.
+    void messageLineBreaks_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("CR LF") << QByteArray("one\r\ntwo\r\n\r\nthree\r\n") << "one\ntwo\n\nthree\n";
+        QTest::newRow("LF") << QByteArray("one\ntwo\n\nthree") << "one\ntwo\n\nthree";
+        QTest::newRow("CR") << QByteArray("one\rtwo\r\rthree") << "one\ntwo\n\nthree";
+        QTest::newRow("LF CR") << QByteArray("one\n\rtwo") << "one\n\ntwo";
+    }
+
+    void messageLineBreaks()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, shown);
+        const QString picture = m_work.path() + "/breaks.bmp";
+        {
+            CBmpPicture writer;
+            QCOMPARE(writer.Load(m_bmp.toStdString()), kPictureOk);
+            QCOMPARE(WriteContainer(writer, "pw", stored.toStdString()), ContainerStatus::Ok);
+            QCOMPARE(writer.Save(picture.toStdString()), kPictureOk);
+        }
+        auto dialog = OpenMainWindow();
+        CDialogScript script;
+        script.Then(Answer::File(script, picture));
+        script.Then(Answer::Password(script, "pw"));
+        Click(*dialog, 1001);
+        QCOMPARE(MessageBox(*dialog)->toPlainText(), shown);
+
+        // Saved from the box, every line ends in CR LF.
+        const QString saved = m_work.path() + "/breaks-saved.bmp";
+        script.Then(Answer::File(script, saved));
+        script.Then(Answer::Password(script, "pw"));
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1002);
+        QVERIFY(script.Finished());
+        CBmpPicture reader;
+        QCOMPARE(reader.Load(saved.toStdString()), kPictureOk);
+        std::string message;
+        QCOMPARE(ReadContainer(reader, "pw", message), ContainerStatus::Ok);
+        QString expected = shown;
+        QCOMPARE(QByteArray::fromStdString(message), expected.replace("\n", "\r\n").toUtf8());
     }
 
     void keyboardNeverClosesWithoutAsking()
