@@ -177,9 +177,28 @@ void CVeilmarkDlg::OnLoadPicture()
 
 void CVeilmarkDlg::LoadPictureFile(const QString& path)
 {
+    // A file the program cannot load is refused before the current picture
+    // is given up for it.
+    if (PictureKindFromPath(path.toStdString()) == PictureKind::Unknown) {
+        RefuseUnsupportedFile(path.toStdString());
+        return;
+    }
     if (!CloseCurrentPicture())
         return;
     LoadChosenFile(path.toStdString());
+}
+
+void CVeilmarkDlg::RefuseUnsupportedFile(const std::string& path)
+{
+    ShowMessage(ToUiText(FormatResString(IDS_UNSUPPORTED_FILE, path.c_str())), QMessageBox::Ok, QMessageBox::Warning);
+}
+
+void CVeilmarkDlg::ShowWelcomePage()
+{
+    if (m_strHomePage.empty())
+        m_browser->clear();
+    else
+        m_browser->Navigate(QString::fromStdString(m_strHomePage));
 }
 
 bool CVeilmarkDlg::CloseCurrentPicture()
@@ -191,16 +210,18 @@ bool CVeilmarkDlg::CloseCurrentPicture()
         return false;
     m_pJpegPicture.reset();
     m_pBmpPicture.reset();
-    // Nothing is left to save until another picture has loaded.
+    // Nothing is left to save until another picture has loaded, and the pane
+    // no longer shows the picture: a cancelled choice, a failed load or a
+    // wrong password leave the welcome page.
     EnableSave(false);
+    ShowWelcomePage();
     return true;
 }
 
 void CVeilmarkDlg::LoadChosenFile(const std::string& path)
 {
     if (PictureKindFromPath(path) == PictureKind::Unknown) {
-        ShowMessage(
-            ToUiText(FormatResString(IDS_UNSUPPORTED_FILE, path.c_str())), QMessageBox::Ok, QMessageBox::Warning);
+        RefuseUnsupportedFile(path);
         return;
     }
     m_strMessage.clear();

@@ -67,6 +67,11 @@ private:
     static QPushButton* Button(CVeilmarkDlg& dialog, int id) { return FindControl<QPushButton>(dialog, id); }
     static QPlainTextEdit* MessageBox(CVeilmarkDlg& dialog) { return FindControl<QPlainTextEdit>(dialog, 1005); }
     static void Click(CVeilmarkDlg& dialog, int id) { QTest::mouseClick(Button(dialog, id), Qt::LeftButton); }
+    static bool ShowsWelcomePage(CVeilmarkDlg& dialog)
+    {
+        return dialog.GetBrowser().source() == FileUrl(dialog.GetHomePage())
+            && dialog.GetBrowser().toPlainText().contains("Welcome to Veilmark");
+    }
 
 private slots:
     void initTestCase()
@@ -75,6 +80,7 @@ private slots:
         UsePrivateUserFolders(m_home);
         m_programDir = m_work.path() + "/program/";
         QVERIFY(QDir().mkpath(m_programDir));
+        QVERIFY(WriteFileBytes(m_programDir + "welcome.html", "<p>Welcome to Veilmark</p>"));
         m_bmp = m_work.path() + "/carrier.bmp";
         QVERIFY(WriteTestPicture(m_bmp, 240, 160));
     }
@@ -173,23 +179,28 @@ private slots:
         }
 
         // A password differing only in letter case is wrong: "Wrong password"
-        // and nothing else, no message, no page, nothing to save.
-        {
+        // and nothing else, no message, no page (the pane no longer shows the
+        // picture closed for it), nothing to save. Cancelling the prompt is
+        // the same without the message.
+        for (const bool cancel : { false, true }) {
             CDialogScript script;
             script.Then(Answer::Message(script, QMessageBox::Yes));
             script.Then(Answer::File(script, saved));
-            script.Then(Answer::Password(script, "S3cret"));
-            script.Then(Answer::Message(script, QMessageBox::Ok));
-            bool pageShown = false;
-            const auto connection
-                = connect(&dialog->GetBrowser(), &QTextEdit::textChanged, this, [&pageShown] { pageShown = true; });
+            if (cancel) {
+                script.Then(Answer::Cancel(script));
+            } else {
+                script.Then(Answer::Password(script, "S3cret"));
+                script.Then(Answer::Message(script, QMessageBox::Ok));
+            }
             Click(*dialog, 1001);
-            disconnect(connection);
             QCOMPARE(script.m_seen,
-                (QStringList { "message: " + Res(142), "file", "password: " + Res(102), "message: Wrong password" }));
-            QVERIFY(!script.m_logAtMessage.last().contains(Res(127).trimmed()));
+                cancel ? (QStringList { "message: " + Res(142), "file", "cancelled CPasswordDlg" })
+                       : (QStringList {
+                           "message: " + Res(142), "file", "password: " + Res(102), "message: Wrong password" }));
+            if (!cancel)
+                QVERIFY(!script.m_logAtMessage.last().contains(Res(127).trimmed()));
             QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
-            QVERIFY(!pageShown);
+            QVERIFY(ShowsWelcomePage(*dialog));
             QVERIFY(!Button(*dialog, 1002)->isEnabled());
         }
         QVERIFY(GetLogWindow() == nullptr);
@@ -378,6 +389,7 @@ private slots:
         QCOMPARE(script.m_seen, (QStringList { "message: " + Res(142), "cancelled QFileDialog" }));
         QVERIFY(dialog->GetCurrentPicture() == nullptr);
         QVERIFY(!Button(*dialog, 1002)->isEnabled());
+        QVERIFY(ShowsWelcomePage(*dialog));
         QVERIFY(script.Finished());
     }
 
@@ -385,9 +397,9 @@ private slots:
     {
         auto dialog = OpenMainWindow();
         CDialogScript script;
-        const auto drop = [this](QWidget* target) {
+        const auto drop = [this](QWidget* target, const QString& file = {}) {
             QMimeData data;
-            data.setUrls({ QUrl::fromLocalFile(QFileInfo(m_bmp).absoluteFilePath()) });
+            data.setUrls({ QUrl::fromLocalFile(QFileInfo(file.isEmpty() ? m_bmp : file).absoluteFilePath()) });
             const QPoint centre = target->rect().center();
             QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(target, &enter);
@@ -405,6 +417,20 @@ private slots:
         drop(MessageBox(*dialog)->viewport());
         QCOMPARE(script.m_seen, QStringList { "message: " + Res(142) });
         QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
+
+        // A file of a kind the program cannot load is refused before the
+        // question: the loaded picture and its page stay.
+        CCarrierPicture* loaded = dialog->GetCurrentPicture();
+        const QString png = m_work.path() + "/dropped.png";
+        QVERIFY(WriteTestPicture(png, 16, 16));
+        script.m_seen.clear();
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        drop(dialog.get(), png);
+        QCOMPARE(script.m_seen.size(), 1);
+        QVERIFY2(script.m_seen[0].contains("cannot be loaded"), qPrintable(script.m_seen[0]));
+        QCOMPARE(dialog->GetCurrentPicture(), loaded);
+        QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
+        QVERIFY(Button(*dialog, 1002)->isEnabled());
     }
 
     void pagesGoToTheUserFolderWhenTheProgramFolderIsReadOnly()
