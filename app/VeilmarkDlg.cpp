@@ -380,7 +380,9 @@ void CVeilmarkDlg::OnSoftwareUpdate()
 
 void CVeilmarkDlg::SendSavedPicture(const std::string& path)
 {
-    CSendMailDlg dialog;
+    // Owned by the log window, as the password prompt is, so that it and its
+    // message boxes come above the log and are centred over it.
+    CSendMailDlg dialog(DialogParent());
     dialog.SetSmtpServer(m_strSmtpServer);
     dialog.SetAttachment(path);
     dialog.SetSender(m_strUserEmail);

@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QWindow>
 
 class DialogsTest : public QObject {
     Q_OBJECT
@@ -178,8 +179,14 @@ private slots:
         ShowLogWindow(&main);
         CLogDlg* log = GetLogWindow();
         QVERIFY(log != nullptr && log->isVisible());
+        // The command keeps the thread busy once the window is up: it has
+        // been exposed (and so painted) before ShowLogWindow returns.
+        QVERIFY(log->windowHandle() != nullptr && log->windowHandle()->isExposed());
         QVERIFY(log->windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(log->windowFlags() & Qt::WindowStaysOnTopHint);
+        // Above its own program's windows, which it belongs to, and not above
+        // every other program's.
+        QVERIFY(!(log->windowFlags() & Qt::WindowStaysOnTopHint));
+        QCOMPARE(log->parentWidget(), &main);
         QCOMPARE(log->size(), MapDialogRect(QRect(0, 0, 235, 123), GetDialogBaseUnits(*log)).size());
         QVERIFY((log->geometry().center() - main.frameGeometry().center()).manhattanLength() <= 2);
         auto* edit = FindControl<QPlainTextEdit>(*log, 1005);

@@ -477,6 +477,10 @@ private slots:
                 script.m_seen << (send == nullptr ? QString("not the send-mail dialog")
                                                   : QString::fromStdString("mail: " + send->m_strServer + " "
                                                       + send->m_strSender + " " + send->m_strAttachment));
+                // Owned by the log window, so it and its message boxes come
+                // above the log instead of under it.
+                if (mail->parentWidget() == nullptr || mail->parentWidget() != GetLogWindow())
+                    script.m_seen << "send-mail dialog not owned by the log window";
                 QMetaObject::invokeMethod(mail, "reject", Qt::QueuedConnection);
             });
             script.Then(Answer::Message(script, QMessageBox::Ok));
