@@ -4,17 +4,25 @@
 #include "ui/DialogBuilder.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QThread>
+#include <QWindow>
 
 #include <utility>
 
 namespace {
 
+// How long ShowLogWindow waits for the window system to expose the window.
+constexpr qint64 kExposeLimitMs = 1000;
+
 CLogDlg* g_pLogWindow = nullptr;
+
+bool IsExposed(const QWidget& window) { return window.windowHandle() != nullptr && window.windowHandle()->isExposed(); }
 LogSink g_previousSink;
 
 QString LogTextToQString(std::string_view text)
@@ -29,8 +37,10 @@ QString LogTextToQString(std::string_view text)
 CLogDlg::CLogDlg(QWidget* owner)
     : QDialog(owner)
 {
+    // Owned by the main window, the window manager keeps it above that window
+    // and below the prompts and message boxes owned by the log window itself,
+    // while other programs' windows may still come above it.
     BuildDialog(*this, IDD_LOG);
-    setWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
     m_edit = FindControl<QPlainTextEdit>(*this, 1005);
     m_edit->setUndoRedoEnabled(false);
 }
@@ -89,8 +99,16 @@ void ShowLogWindow(QWidget* mainWindow)
         if (g_pLogWindow != nullptr)
             g_pLogWindow->AppendText(text);
     });
-    // The command keeps the thread busy from here on: map and paint the
-    // window now.
+    // The command keeps the thread busy from here on, and a window is painted
+    // only once the window system has exposed it, which takes a round trip
+    // through the window manager: wait for that, within a bound.
+    QElapsedTimer waited;
+    waited.start();
+    while (!IsExposed(*window) && waited.elapsed() < kExposeLimitMs) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        if (!IsExposed(*window))
+            QThread::msleep(2);
+    }
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     window->repaint();
 }

@@ -7,7 +7,7 @@
 class QPlainTextEdit;
 
 // The small window that lists the steps of a load or save command while it
-// runs: no caption, centred over the main window, above every other window.
+// runs: no caption, centred over the main window and kept above it.
 class CLogDlg : public QDialog {
     Q_OBJECT
 
@@ -28,8 +28,9 @@ private:
     QPlainTextEdit* m_edit = nullptr;
 };
 
-// Creates the log window centred over `mainWindow` and routes WriteLog to it.
-// An open log window is closed first: there is at most one.
+// Creates the log window centred over `mainWindow`, waits (briefly) until it
+// is on screen and painted, and routes WriteLog to it. An open log window is
+// closed first: there is at most one.
 void ShowLogWindow(QWidget* mainWindow);
 
 // Destroys the log window and stops routing WriteLog to it; without a log

@@ -36,7 +36,8 @@ CPasswordDlg::CPasswordDlg(unsigned promptId, QWidget* parent)
     : QDialog(parent)
     , m_strPrompt(LoadResString(promptId))
 {
-    BuildDialog(*this, IDD_PASSWORD);
+    // The prompt's lines are sized to be read without scrolling sideways.
+    BuildDialog(*this, IDD_PASSWORD, { { 1009, ToUiText(m_strPrompt) } });
     m_passwordEdit = FindControl<QLineEdit>(*this, 1007);
     m_promptEdit = FindControl<QPlainTextEdit>(*this, 1009);
     m_passwordEdit->setMaxLength(int(kMaxPasswordLength));

@@ -28,6 +28,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QUrl>
 
 #include <span>
@@ -100,6 +101,18 @@ CVeilmarkDlg::CVeilmarkDlg(QWidget* parent, const std::string& programDir)
     bind(IDC_PROGRAM_OPTION, &CVeilmarkDlg::OnProgramOption);
     bind(IDC_SOFTWARE_UPDATE, &CVeilmarkDlg::OnSoftwareUpdate);
     bind(IDC_HELP_ME, &CVeilmarkDlg::OnHelpMe);
+    // The usual keys for the commands; each presses its button, so a disabled
+    // Save stays out of reach.
+    const auto shortcut = [this](const QKeySequence& keys, int id) {
+        auto* button = FindControl<QPushButton>(*this, id);
+        connect(new QShortcut(keys, this), &QShortcut::activated, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), IDC_LOAD_PICTURE);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), IDC_SAVE_PICTURE);
+    shortcut(QKeySequence(Qt::Key_F1), IDC_HELP_ME);
 
     setAcceptDrops(true);
     m_messageEdit->viewport()->installEventFilter(this);
@@ -129,9 +142,9 @@ void CVeilmarkDlg::OnInitDialog()
 void CVeilmarkDlg::DoDataExchange(bool saveAndValidate)
 {
     if (saveAndValidate)
-        m_strMessage = m_messageEdit->toPlainText().toStdString();
+        m_strMessage = MessageFromUiText(m_messageEdit->toPlainText());
     else
-        m_messageEdit->setPlainText(QString::fromStdString(m_strMessage));
+        m_messageEdit->setPlainText(MessageToUiText(m_strMessage));
 }
 
 CCarrierPicture* CVeilmarkDlg::GetCurrentPicture() const
@@ -164,9 +177,28 @@ void CVeilmarkDlg::OnLoadPicture()
 
 void CVeilmarkDlg::LoadPictureFile(const QString& path)
 {
+    // A file the program cannot load is refused before the current picture
+    // is given up for it.
+    if (PictureKindFromPath(path.toStdString()) == PictureKind::Unknown) {
+        RefuseUnsupportedFile(path.toStdString());
+        return;
+    }
     if (!CloseCurrentPicture())
         return;
     LoadChosenFile(path.toStdString());
+}
+
+void CVeilmarkDlg::RefuseUnsupportedFile(const std::string& path)
+{
+    ShowMessage(ToUiText(FormatResString(IDS_UNSUPPORTED_FILE, path.c_str())), QMessageBox::Ok, QMessageBox::Warning);
+}
+
+void CVeilmarkDlg::ShowWelcomePage()
+{
+    if (m_strHomePage.empty())
+        m_browser->clear();
+    else
+        m_browser->Navigate(QString::fromStdString(m_strHomePage));
 }
 
 bool CVeilmarkDlg::CloseCurrentPicture()
@@ -178,16 +210,18 @@ bool CVeilmarkDlg::CloseCurrentPicture()
         return false;
     m_pJpegPicture.reset();
     m_pBmpPicture.reset();
-    // Nothing is left to save until another picture has loaded.
+    // Nothing is left to save until another picture has loaded, and the pane
+    // no longer shows the picture: a cancelled choice, a failed load or a
+    // wrong password leave the welcome page.
     EnableSave(false);
+    ShowWelcomePage();
     return true;
 }
 
 void CVeilmarkDlg::LoadChosenFile(const std::string& path)
 {
     if (PictureKindFromPath(path) == PictureKind::Unknown) {
-        ShowMessage(
-            ToUiText(FormatResString(IDS_UNSUPPORTED_FILE, path.c_str())), QMessageBox::Ok, QMessageBox::Warning);
+        RefuseUnsupportedFile(path);
         return;
     }
     m_strMessage.clear();
@@ -360,7 +394,9 @@ void CVeilmarkDlg::OnSoftwareUpdate()
 
 void CVeilmarkDlg::SendSavedPicture(const std::string& path)
 {
-    CSendMailDlg dialog;
+    // Owned by the log window, as the password prompt is, so that it and its
+    // message boxes come above the log and are centred over it.
+    CSendMailDlg dialog(DialogParent());
     dialog.SetSmtpServer(m_strSmtpServer);
     dialog.SetAttachment(path);
     dialog.SetSender(m_strUserEmail);

@@ -107,6 +107,8 @@ protected:
 
 private:
     bool CloseCurrentPicture();
+    void RefuseUnsupportedFile(const std::string& path);
+    void ShowWelcomePage();
     void LoadChosenFile(const std::string& path);
     void LoadAndReveal(const std::string& path);
     void SaveAndShow(CCarrierPicture& picture, bool jpeg, const std::string& path, const std::string& password,

@@ -11,7 +11,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   python3 python3-aiosmtpd openssl
   libjpeg-turbo-progs
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core openbox
 )
 
 missing=()

@@ -7,14 +7,19 @@
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 namespace {
 
@@ -77,15 +82,32 @@ QWidget* CreateEdit(const ControlTemplate& control, QDialog& dialog)
     return edit;
 }
 
-QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog, const QRect& rect)
+// A push button that Enter presses while it has the focus, as Space does,
+// also in a dialog without a default button (where Qt leaves Enter alone).
+class CDialogButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && !autoDefault() && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (!event->isAutoRepeat())
+                click();
+            event->accept();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
+QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog)
 {
     const QString text = QString::fromUtf8(control.text);
     switch (control.kind) {
     case ControlKind::PushButton: {
-        auto* button = new QPushButton(&dialog);
-        const int textWidth = rect.width() - 2 * button->fontMetrics().averageCharWidth();
-        button->setText(
-            (control.style & kMultiLine) != 0 ? WrapButtonText(text, button->fontMetrics(), textWidth) : text);
+        auto* button = new CDialogButton(text, &dialog);
         button->setDefault((control.style & kDefault) != 0);
         return button;
     }
@@ -130,6 +152,65 @@ QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog, const QR
         return new CWebBrowser2(&dialog);
     }
     return nullptr;
+}
+
+// The width in pixels a control needs to show its whole text on one line, or 0
+// when its text may wrap or it shows none.
+int RequiredWidth(const ControlTemplate& control, QWidget& widget)
+{
+    const QFontMetrics metrics = widget.fontMetrics();
+    if (auto* label = qobject_cast<QLabel*>(&widget)) {
+        if (label->text().isEmpty())
+            return 0;
+        return metrics.horizontalAdvance(label->text()) + 2 * (label->margin() + label->frameWidth());
+    }
+    if (auto* box = qobject_cast<QCheckBox*>(&widget))
+        return box->text().isEmpty() ? 0 : box->sizeHint().width();
+    if (auto* button = qobject_cast<QPushButton*>(&widget)) {
+        if ((control.style & kMultiLine) != 0 || button->text().isEmpty())
+            return 0;
+        // What the style keeps around the label: frame, margins and the
+        // default indicator.
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.rect = QRect(0, 0, 1000, 100);
+        option.text = button->text();
+        if (button->autoDefault())
+            option.features |= QStyleOptionButton::AutoDefaultButton;
+        const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+        return metrics.horizontalAdvance(button->text()) + option.rect.width() - room;
+    }
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(&widget)) {
+        // A text that scrolls sideways instead of wrapping must show its
+        // longest line whole.
+        if (edit->lineWrapMode() != QPlainTextEdit::NoWrap || edit->toPlainText().isEmpty())
+            return 0;
+        int longest = 0;
+        const QStringList lines = edit->toPlainText().split(QLatin1Char('\n'));
+        for (const QString& line : lines)
+            longest = std::max(longest, metrics.horizontalAdvance(line));
+        const int scrollBar = edit->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn
+            ? edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, edit)
+            : 0;
+        return longest + 2 * int(std::ceil(edit->document()->documentMargin())) + 2 * edit->frameWidth()
+            + edit->cursorWidth() + scrollBar;
+    }
+    return 0;
+}
+
+// The platform's base units come from the average letter, which suits the
+// font the templates were drawn with; a wider desktop font would clip texts
+// that filled their controls there. The horizontal unit grows until every
+// text fits, so the dialog keeps its shape and only becomes wider.
+DialogBaseUnits FitBaseUnits(DialogBaseUnits units, const QList<std::pair<const ControlTemplate*, QWidget*>>& controls)
+{
+    const int limit = 4 * std::max(units.x, 1);
+    for (const auto& [control, widget] : controls) {
+        const int required = RequiredWidth(*control, *widget);
+        while (units.x < limit && MapDialogRect(QRect(0, 0, control->cx, 0), units).width() < required)
+            ++units.x;
+    }
+    return units;
 }
 
 bool IsDecoration(ControlKind kind)
@@ -180,24 +261,16 @@ QRect MapDialogRect(const QRect& dialogUnits, DialogBaseUnits units)
         MulDiv(dialogUnits.width(), units.x, 4), MulDiv(dialogUnits.height(), units.y, 8));
 }
 
-bool BuildDialog(QDialog& dialog, int templateId)
+bool BuildDialog(QDialog& dialog, int templateId, const QList<ControlText>& contents)
 {
     const DialogTemplate* layout = FindDialogTemplate(templateId);
     if (layout == nullptr)
         return false;
 
     const QFont font = DialogFont();
-    const DialogBaseUnits units = GetDialogBaseUnits(font);
-    dialog.setProperty(kBaseUnitXProperty, units.x);
-    dialog.setProperty(kBaseUnitYProperty, units.y);
     dialog.setWindowFlags(WindowFlagsFor(*layout));
     dialog.setWindowTitle(QString::fromUtf8(layout->caption));
     dialog.setFont(font);
-
-    const QSize clientSize = MapDialogRect(QRect(0, 0, layout->cx, layout->cy), units).size();
-    dialog.resize(clientSize);
-    if ((layout->style & kDialogResizable) == 0)
-        dialog.setFixedSize(clientSize);
 
     // Without a default button Enter presses no button at all; Qt would
     // otherwise make the first button the default.
@@ -205,33 +278,61 @@ bool BuildDialog(QDialog& dialog, int templateId)
         = std::any_of(layout->controls.begin(), layout->controls.end(), [](const ControlTemplate& control) {
               return control.kind == ControlKind::PushButton && (control.style & kDefault) != 0;
           });
-    QList<QWidget*> decorations;
+    QList<std::pair<const ControlTemplate*, QWidget*>> controls;
     for (const ControlTemplate& control : layout->controls) {
-        const QRect rect
-            = WidenLine(control.kind, MapDialogRect(QRect(control.x, control.y, control.cx, control.cy), units));
-        QWidget* widget = CreateControl(control, dialog, rect);
+        QWidget* widget = CreateControl(control, dialog);
         widget->setProperty(kControlIdProperty, control.id);
         widget->setObjectName(
             control.id == IDC_STATIC ? QStringLiteral("static") : QStringLiteral("control%1").arg(control.id));
-        widget->setGeometry(rect);
         widget->setEnabled((control.style & kDisabled) == 0);
-        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        if (auto* button = qobject_cast<QPushButton*>(widget))
             button->setAutoDefault(hasDefaultButton);
+        for (const ControlText& content : contents) {
+            if (content.controlId != control.id)
+                continue;
+            if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
+                edit->setPlainText(content.text);
+            else if (auto* line = qobject_cast<QLineEdit*>(widget))
+                line->setText(content.text);
+            else if (auto* label = qobject_cast<QLabel*>(widget))
+                label->setText(content.text);
+        }
+        controls.append({ &control, widget });
+    }
+
+    const DialogBaseUnits units = FitBaseUnits(GetDialogBaseUnits(font), controls);
+    dialog.setProperty(kBaseUnitXProperty, units.x);
+    dialog.setProperty(kBaseUnitYProperty, units.y);
+    const QSize clientSize = MapDialogRect(QRect(0, 0, layout->cx, layout->cy), units).size();
+    dialog.resize(clientSize);
+    if ((layout->style & kDialogResizable) == 0)
+        dialog.setFixedSize(clientSize);
+
+    QList<QWidget*> decorations;
+    for (const auto& [control, widget] : controls) {
+        const QRect rect
+            = WidenLine(control->kind, MapDialogRect(QRect(control->x, control->y, control->cx, control->cy), units));
+        widget->setGeometry(rect);
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            if ((control->style & kMultiLine) != 0) {
+                const QFontMetrics metrics = button->fontMetrics();
+                button->setText(WrapButtonText(button->text(), metrics, rect.width() - 2 * metrics.averageCharWidth()));
+            }
             // The OK and Cancel ids end the dialog through its (overridable)
             // accept and reject, as the platform's dialogs do.
-            if (control.id == IDOK)
+            if (control->id == IDOK)
                 QObject::connect(button, &QPushButton::clicked, &dialog, &QDialog::accept);
-            else if (control.id == IDCANCEL)
+            else if (control->id == IDCANCEL)
                 QObject::connect(button, &QPushButton::clicked, &dialog, &QDialog::reject);
         }
-        if (IsDecoration(control.kind)) {
+        if (IsDecoration(control->kind)) {
             // Frames are drawn behind the controls they surround and never
             // take the mouse or the focus from them.
             widget->setAttribute(Qt::WA_TransparentForMouseEvents);
             widget->setFocusPolicy(Qt::NoFocus);
             decorations << widget;
-        } else if ((control.style & kTabStop) == 0) {
-            widget->setFocusPolicy(control.kind == ControlKind::Edit ? Qt::ClickFocus : Qt::NoFocus);
+        } else if ((control->style & kTabStop) == 0) {
+            widget->setFocusPolicy(control->kind == ControlKind::Edit ? Qt::ClickFocus : Qt::NoFocus);
         }
     }
     for (QWidget* decoration : decorations)

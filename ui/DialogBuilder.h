@@ -2,7 +2,9 @@
 
 #include "res/DialogTemplates.h"
 
+#include <QList>
 #include <QRect>
+#include <QString>
 #include <QWidget>
 
 class QDialog;
@@ -26,11 +28,19 @@ DialogBaseUnits GetDialogBaseUnits(const QFont& font);
 // Dialog units to pixels: x * baseX / 4 and y * baseY / 8, rounded.
 QRect MapDialogRect(const QRect& dialogUnits, DialogBaseUnits units);
 
+// A text a dialog puts into one of its controls itself.
+struct ControlText {
+    int controlId;
+    QString text;
+};
+
 // Sets the dialog's caption, font, window kind and client size from template
 // `templateId` and creates its controls in tab order; the buttons with ids
-// IDOK and IDCANCEL call the dialog's accept() and reject(). Returns false (and
-// creates nothing) when there is no such template.
-bool BuildDialog(QDialog& dialog, int templateId);
+// IDOK and IDCANCEL call the dialog's accept() and reject(). The horizontal
+// base unit is widened where a control's text would not fit otherwise: the
+// template texts and `contents`, which are put into their controls. Returns
+// false (and creates nothing) when there is no such template.
+bool BuildDialog(QDialog& dialog, int templateId, const QList<ControlText>& contents = {});
 
 // The base units a dialog was built with.
 DialogBaseUnits GetDialogBaseUnits(const QWidget& dialog);

@@ -87,8 +87,11 @@ void CUpdateDlg::OnDownloadDone() { m_session.OnDownloadDone(); }
 
 void CUpdateDlg::reject()
 {
-    // Esc has nothing to cancel: the dialog closes through "Exit" or its
-    // window's close button.
+    // "Start" carries the cancel id but is wired to the check, so only Esc
+    // arrives here. While idle it closes the dialog, as "Exit" does; while a
+    // run goes on "Exit" is disabled and Esc waits as well.
+    if (!m_session.IsDownloading())
+        QDialog::reject();
 }
 
 void CUpdateDlg::closeEvent(QCloseEvent* event)

@@ -15,9 +15,9 @@ class QPushButton;
 
 // The software-update dialog: checks the update server for a newer version,
 // fetches the patch meant for the installed one and starts it after the user
-// agrees. "Start" (id 2) runs the check, "Exit" (id 1) closes the dialog. Esc
-// does nothing; closing the window while a download runs cancels it and waits
-// for the worker.
+// agrees. "Start" (id 2) runs the check, "Exit" (id 1) closes the dialog, and
+// so does Esc while no download runs; closing the window while a download runs
+// cancels it and waits for the worker.
 class CUpdateDlg : public QDialog, private IUpdateView {
     Q_OBJECT
 

@@ -10,10 +10,16 @@
 #include "res/StringTable.h"
 #include "ui/UiText.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QWindow>
 
 class DialogsTest : public QObject {
     Q_OBJECT
@@ -70,6 +76,45 @@ private slots:
         QVERIFY(!BuildDialog(dialog, 4242));
     }
 
+    void everyStaticTextFitsItsControl_data() { everyTemplateBuildsItsControlsWhereTheTemplateSays_data(); }
+
+    // Measured with the font the dialogs really get, so a desktop font wider
+    // than the templates were drawn for shows up as a clipped text here.
+    void everyStaticTextFitsItsControl()
+    {
+        QFETCH(int, templateId);
+        QDialog dialog;
+        QVERIFY(BuildDialog(dialog, templateId));
+        QStringList clipped;
+        const auto check = [&clipped](const QString& text, int width, int room) {
+            if (width > room)
+                clipped << QString("\"%1\": %2 px in %3 px").arg(text).arg(width).arg(room);
+        };
+        const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* control : controls) {
+            const QFontMetrics metrics = control->fontMetrics();
+            if (auto* label = qobject_cast<QLabel*>(control)) {
+                const QRect room = label->contentsRect();
+                check(label->text(), metrics.horizontalAdvance(label->text()), room.width());
+                check(label->text() + " (height)", metrics.height(), room.height());
+            } else if (auto* box = qobject_cast<QCheckBox*>(control)) {
+                check(box->text(), box->sizeHint().width(), box->width());
+            } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+                QStyleOptionButton option;
+                option.initFrom(button);
+                option.text = button->text();
+                if (button->autoDefault())
+                    option.features |= QStyleOptionButton::AutoDefaultButton;
+                const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+                const QStringList lines = button->text().split(QLatin1Char('\n'));
+                for (const QString& line : lines)
+                    check(line, metrics.horizontalAdvance(line), room.width());
+                check(button->text() + " (height)", metrics.height() * int(lines.size()), room.height());
+            }
+        }
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
+    }
+
     void mainWindowKeepsTheTemplatesTabOrder()
     {
         CVeilmarkDlg dialog(nullptr, m_work.path().toStdString());
@@ -98,6 +143,8 @@ private slots:
                 "This picture contains secret message.", "You have to enter correct password to see that message." }));
         QVERIFY(field->text().isEmpty());
         QTRY_VERIFY(field->hasFocus());
+        // Each line of the prompt is read whole, without scrolling sideways.
+        QCOMPARE(text->horizontalScrollBar()->maximum(), 0);
 
         // At most 511 bytes of UTF-8, whatever the characters.
         QTest::keyClicks(field, QString(600, 'a'));
@@ -115,6 +162,7 @@ private slots:
         cancelled.show();
         QVERIFY(QTest::qWaitForWindowExposed(&cancelled));
         QCOMPARE(FindControl<QPlainTextEdit>(cancelled, 1009)->toPlainText(), ToUiText(LoadResString(103)));
+        QCOMPARE(FindControl<QPlainTextEdit>(cancelled, 1009)->horizontalScrollBar()->maximum(), 0);
         QTest::keyClicks(FindControl<QLineEdit>(cancelled, 1007), "x");
         QTest::keyClick(FindControl<QLineEdit>(cancelled, 1007), Qt::Key_Escape);
         QCOMPARE(cancelled.result(), int(QDialog::Rejected));
@@ -131,8 +179,14 @@ private slots:
         ShowLogWindow(&main);
         CLogDlg* log = GetLogWindow();
         QVERIFY(log != nullptr && log->isVisible());
+        // The command keeps the thread busy once the window is up: it has
+        // been exposed (and so painted) before ShowLogWindow returns.
+        QVERIFY(log->windowHandle() != nullptr && log->windowHandle()->isExposed());
         QVERIFY(log->windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(log->windowFlags() & Qt::WindowStaysOnTopHint);
+        // Above its own program's windows, which it belongs to, and not above
+        // every other program's.
+        QVERIFY(!(log->windowFlags() & Qt::WindowStaysOnTopHint));
+        QCOMPARE(log->parentWidget(), &main);
         QCOMPARE(log->size(), MapDialogRect(QRect(0, 0, 235, 123), GetDialogBaseUnits(*log)).size());
         QVERIFY((log->geometry().center() - main.frameGeometry().center()).manhattanLength() <= 2);
         auto* edit = FindControl<QPlainTextEdit>(*log, 1005);

@@ -67,6 +67,11 @@ private:
     static QPushButton* Button(CVeilmarkDlg& dialog, int id) { return FindControl<QPushButton>(dialog, id); }
     static QPlainTextEdit* MessageBox(CVeilmarkDlg& dialog) { return FindControl<QPlainTextEdit>(dialog, 1005); }
     static void Click(CVeilmarkDlg& dialog, int id) { QTest::mouseClick(Button(dialog, id), Qt::LeftButton); }
+    static bool ShowsWelcomePage(CVeilmarkDlg& dialog)
+    {
+        return dialog.GetBrowser().source() == FileUrl(dialog.GetHomePage())
+            && dialog.GetBrowser().toPlainText().contains("Welcome to Veilmark");
+    }
 
 private slots:
     void initTestCase()
@@ -75,6 +80,7 @@ private slots:
         UsePrivateUserFolders(m_home);
         m_programDir = m_work.path() + "/program/";
         QVERIFY(QDir().mkpath(m_programDir));
+        QVERIFY(WriteFileBytes(m_programDir + "welcome.html", "<p>Welcome to Veilmark</p>"));
         m_bmp = m_work.path() + "/carrier.bmp";
         QVERIFY(WriteTestPicture(m_bmp, 240, 160));
     }
@@ -173,26 +179,76 @@ private slots:
         }
 
         // A password differing only in letter case is wrong: "Wrong password"
-        // and nothing else, no message, no page, nothing to save.
-        {
+        // and nothing else, no message, no page (the pane no longer shows the
+        // picture closed for it), nothing to save. Cancelling the prompt is
+        // the same without the message.
+        for (const bool cancel : { false, true }) {
             CDialogScript script;
             script.Then(Answer::Message(script, QMessageBox::Yes));
             script.Then(Answer::File(script, saved));
-            script.Then(Answer::Password(script, "S3cret"));
-            script.Then(Answer::Message(script, QMessageBox::Ok));
-            bool pageShown = false;
-            const auto connection
-                = connect(&dialog->GetBrowser(), &QTextEdit::textChanged, this, [&pageShown] { pageShown = true; });
+            if (cancel) {
+                script.Then(Answer::Cancel(script));
+            } else {
+                script.Then(Answer::Password(script, "S3cret"));
+                script.Then(Answer::Message(script, QMessageBox::Ok));
+            }
             Click(*dialog, 1001);
-            disconnect(connection);
             QCOMPARE(script.m_seen,
-                (QStringList { "message: " + Res(142), "file", "password: " + Res(102), "message: Wrong password" }));
-            QVERIFY(!script.m_logAtMessage.last().contains(Res(127).trimmed()));
+                cancel ? (QStringList { "message: " + Res(142), "file", "cancelled CPasswordDlg" })
+                       : (QStringList {
+                           "message: " + Res(142), "file", "password: " + Res(102), "message: Wrong password" }));
+            if (!cancel)
+                QVERIFY(!script.m_logAtMessage.last().contains(Res(127).trimmed()));
             QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
-            QVERIFY(!pageShown);
+            QVERIFY(ShowsWelcomePage(*dialog));
             QVERIFY(!Button(*dialog, 1002)->isEnabled());
         }
         QVERIFY(GetLogWindow() == nullptr);
+    }
+
+    // Typed line breaks are stored as CR LF pairs; on reveal CR LF, a lone CR
+    // and a lone LF each start a new line in the box.
+    void messageLineBreaks_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("CR LF") << QByteArray("one\r\ntwo\r\n\r\nthree\r\n") << "one\ntwo\n\nthree\n";
+        QTest::newRow("LF") << QByteArray("one\ntwo\n\nthree") << "one\ntwo\n\nthree";
+        QTest::newRow("CR") << QByteArray("one\rtwo\r\rthree") << "one\ntwo\n\nthree";
+        QTest::newRow("LF CR") << QByteArray("one\n\rtwo") << "one\n\ntwo";
+    }
+
+    void messageLineBreaks()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, shown);
+        const QString picture = m_work.path() + "/breaks.bmp";
+        {
+            CBmpPicture writer;
+            QCOMPARE(writer.Load(m_bmp.toStdString()), kPictureOk);
+            QCOMPARE(WriteContainer(writer, "pw", stored.toStdString()), ContainerStatus::Ok);
+            QCOMPARE(writer.Save(picture.toStdString()), kPictureOk);
+        }
+        auto dialog = OpenMainWindow();
+        CDialogScript script;
+        script.Then(Answer::File(script, picture));
+        script.Then(Answer::Password(script, "pw"));
+        Click(*dialog, 1001);
+        QCOMPARE(MessageBox(*dialog)->toPlainText(), shown);
+
+        // Saved from the box, every line ends in CR LF.
+        const QString saved = m_work.path() + "/breaks-saved.bmp";
+        script.Then(Answer::File(script, saved));
+        script.Then(Answer::Password(script, "pw"));
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        Click(*dialog, 1002);
+        QVERIFY(script.Finished());
+        CBmpPicture reader;
+        QCOMPARE(reader.Load(saved.toStdString()), kPictureOk);
+        std::string message;
+        QCOMPARE(ReadContainer(reader, "pw", message), ContainerStatus::Ok);
+        QString expected = shown;
+        QCOMPARE(QByteArray::fromStdString(message), expected.replace("\n", "\r\n").toUtf8());
     }
 
     void keyboardNeverClosesWithoutAsking()
@@ -219,6 +275,52 @@ private slots:
         QCOMPARE(script.m_seen.size(), 2);
         QVERIFY(!dialog->isVisible());
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
+    }
+
+    // Enter presses the focused button as Space does; Ctrl+O, Ctrl+S and F1
+    // reach the load, save and help commands, Ctrl+S only while saving is possible.
+    void keyboardReachesTheCommands()
+    {
+        CUrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "Open");
+        auto dialog = OpenMainWindow();
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        const QUrl help = QUrl::fromLocalFile(m_programDir + "Veilmark.html");
+
+        Button(*dialog, 1008)->setFocus();
+        QTest::keyClick(Button(*dialog, 1008), Qt::Key_Return);
+        QCOMPARE(catcher.m_urls, QList<QUrl> { help });
+        QTest::keyClick(Button(*dialog, 1008), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(catcher.m_urls.size(), 2);
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_F1);
+        QCOMPARE(catcher.m_urls.size(), 3);
+        QDesktopServices::unsetUrlHandler("file");
+
+        CDialogScript script;
+        Button(*dialog, 1001)->setFocus();
+        script.Then(Answer::Cancel(script));
+        QTest::keyClick(Button(*dialog, 1001), Qt::Key_Return);
+        QCOMPARE(script.m_seen, QStringList { "cancelled QFileDialog" });
+
+        // Nothing is loaded: Ctrl+S does nothing; Ctrl+O loads. (Shortcuts
+        // need the window active again after the file dialog.)
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(script.m_seen.size(), 1);
+        script.Then(Answer::File(script, m_bmp));
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(script.m_seen.size(), 2);
+        QVERIFY(dialog->GetCurrentPicture() != nullptr);
+
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        script.Then(Answer::Cancel(script));
+        QTest::keyClick(MessageBox(*dialog), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(script.m_seen.last(), QString("cancelled QFileDialog"));
+        QVERIFY(script.Finished());
+        QVERIFY(dialog->isVisible());
     }
 
     // Each refused input says why and leaves nothing half done.
@@ -287,6 +389,7 @@ private slots:
         QCOMPARE(script.m_seen, (QStringList { "message: " + Res(142), "cancelled QFileDialog" }));
         QVERIFY(dialog->GetCurrentPicture() == nullptr);
         QVERIFY(!Button(*dialog, 1002)->isEnabled());
+        QVERIFY(ShowsWelcomePage(*dialog));
         QVERIFY(script.Finished());
     }
 
@@ -344,9 +447,9 @@ private slots:
     {
         auto dialog = OpenMainWindow();
         CDialogScript script;
-        const auto drop = [this](QWidget* target) {
+        const auto drop = [this](QWidget* target, const QString& file = {}) {
             QMimeData data;
-            data.setUrls({ QUrl::fromLocalFile(QFileInfo(m_bmp).absoluteFilePath()) });
+            data.setUrls({ QUrl::fromLocalFile(QFileInfo(file.isEmpty() ? m_bmp : file).absoluteFilePath()) });
             const QPoint centre = target->rect().center();
             QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(target, &enter);
@@ -364,6 +467,20 @@ private slots:
         drop(MessageBox(*dialog)->viewport());
         QCOMPARE(script.m_seen, QStringList { "message: " + Res(142) });
         QVERIFY(MessageBox(*dialog)->toPlainText().isEmpty());
+
+        // A file of a kind the program cannot load is refused before the
+        // question: the loaded picture and its page stay.
+        CCarrierPicture* loaded = dialog->GetCurrentPicture();
+        const QString png = m_work.path() + "/dropped.png";
+        QVERIFY(WriteTestPicture(png, 16, 16));
+        script.m_seen.clear();
+        script.Then(Answer::Message(script, QMessageBox::Ok));
+        drop(dialog.get(), png);
+        QCOMPARE(script.m_seen.size(), 1);
+        QVERIFY2(script.m_seen[0].contains("cannot be loaded"), qPrintable(script.m_seen[0]));
+        QCOMPARE(dialog->GetCurrentPicture(), loaded);
+        QCOMPARE(dialog->GetBrowser().source(), FileUrl(dialog->GetLoadPagePath()));
+        QVERIFY(Button(*dialog, 1002)->isEnabled());
     }
 
     void pagesGoToTheUserFolderWhenTheProgramFolderIsReadOnly()
@@ -410,6 +527,10 @@ private slots:
                 script.m_seen << (send == nullptr ? QString("not the send-mail dialog")
                                                   : QString::fromStdString("mail: " + send->m_strServer + " "
                                                       + send->m_strSender + " " + send->m_strAttachment));
+                // Owned by the log window, so it and its message boxes come
+                // above the log instead of under it.
+                if (mail->parentWidget() == nullptr || mail->parentWidget() != GetLogWindow())
+                    script.m_seen << "send-mail dialog not owned by the log window";
                 QMetaObject::invokeMethod(mail, "reject", Qt::QueuedConnection);
             });
             script.Then(Answer::Message(script, QMessageBox::Ok));

@@ -76,7 +76,8 @@ private slots:
     void EnterAtTheQuestionDoesNotStartThePatch();
     void MissingVersionFileEndsTheRun();
     void WrongUrlIsRefusedAndExitCloses();
-    void EscapeDoesNothingAndClosingStopsTheDownload();
+    void EscapeClosesWhileIdle();
+    void EscapeLeavesARunningDownloadAndClosingStopsIt();
 
 private:
     QString Log() const { return FindControl<QPlainTextEdit>(*m_dialog, 2005)->toPlainText(); }
@@ -210,15 +211,25 @@ void UpdateDlgTest::WrongUrlIsRefusedAndExitCloses()
     QCOMPARE(finished.count(), 1);
 }
 
-void UpdateDlgTest::EscapeDoesNothingAndClosingStopsTheDownload()
+void UpdateDlgTest::EscapeClosesWhileIdle()
 {
-    QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
-    QVERIFY(m_dialog->isVisible());
+    QSignalSpy finished(m_dialog.get(), &QDialog::finished);
+    QTest::keyClick(FindControl<QLineEdit>(*m_dialog, 1001), Qt::Key_Escape);
+    QVERIFY(!m_dialog->isVisible());
+    QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
+    QCOMPARE(finished.count(), 1);
     QVERIFY(Log().isEmpty());
+}
 
+void UpdateDlgTest::EscapeLeavesARunningDownloadAndClosingStopsIt()
+{
     // 1 MB at 4 KiB per 20 ms takes about 5 s.
     Start(m_server->BaseUrl() + "/slow/1000000");
     QTRY_VERIFY_WITH_TIMEOUT(Log().contains(Text(160)), 10000);
+    QVERIFY(m_dialog->GetSession().IsDownloading());
+    // While the buttons are disabled Esc does not end the run either.
+    QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+    QVERIFY(m_dialog->isVisible());
     QVERIFY(m_dialog->GetSession().IsDownloading());
     QElapsedTimer timer;
     timer.start();
