@@ -1,6 +1,7 @@
 #include "JpegCodec.h"
 
 #include "FileIO.h"
+#include "JpegMarkers.h"
 #include "Log.h"
 
 #include <algorithm>
@@ -16,15 +17,6 @@
 namespace {
 
 constexpr int kParsingRounds = 51;
-
-constexpr std::uint8_t kMarkerSOF0 = 0xC0;
-constexpr std::uint8_t kMarkerDHT = 0xC4;
-constexpr std::uint8_t kMarkerSOI = 0xD8;
-constexpr std::uint8_t kMarkerEOI = 0xD9;
-constexpr std::uint8_t kMarkerSOS = 0xDA;
-constexpr std::uint8_t kMarkerDQT = 0xDB;
-constexpr std::uint8_t kMarkerDNL = 0xDC;
-constexpr std::uint8_t kMarkerDRI = 0xDD;
 
 // Decoded pictures are limited to what a 24-bit DIB of 32-bit size can hold.
 constexpr std::uint64_t kMaxPictureBytes = 0x7FFFFFFF;
@@ -102,7 +94,7 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
 
     WriteLog(104);
     std::size_t offset = 0;
-    while (offset + 1 < file.size() && !(file[offset] == 0xFF && file[offset + 1] == kMarkerSOI))
+    while (offset + 1 < file.size() && !(file[offset] == kMarkerPrefix && file[offset + 1] == kMarkerSOI))
         ++offset;
     if (offset + 1 >= file.size())
         return Fail(JpegStatus::NoStartOfImage);
@@ -159,7 +151,8 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
 
 bool CJpegCodec::MarkerAt(std::size_t offset, std::uint8_t code) const
 {
-    return offset < m_file.size() && offset + 1 < m_file.size() && m_file[offset] == 0xFF && m_file[offset + 1] == code;
+    return offset < m_file.size() && offset + 1 < m_file.size() && m_file[offset] == kMarkerPrefix
+        && m_file[offset + 1] == code;
 }
 
 JpegStatus CJpegCodec::SegmentLength(std::size_t& length) const
@@ -176,16 +169,16 @@ JpegStatus CJpegCodec::SegmentLength(std::size_t& length) const
 
 JpegStatus CJpegCodec::SkipApplicationSegment()
 {
-    if (m_position + 1 >= m_file.size() || m_file[m_position] != 0xFF)
+    if (m_position + 1 >= m_file.size() || m_file[m_position] != kMarkerPrefix)
         return JpegStatus::Ok;
     const std::uint8_t code = m_file[m_position + 1];
-    if (code == 0xFF) {
+    if (code == kMarkerPrefix) {
         // A fill byte before a marker (T.81 B.1.1.2).
         m_position += 1;
         return JpegStatus::Ok;
     }
     // APP0-APP15, the reserved JPGn markers and COM.
-    if ((code & 0xF0) != 0xE0 && (code & 0xF0) != 0xF0)
+    if (!IsApplicationMarker(code) && !IsReservedOrCommentMarker(code))
         return JpegStatus::Ok;
     std::size_t length = 0;
     if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
@@ -215,28 +208,10 @@ JpegStatus CJpegCodec::ProcessDHT()
     std::size_t length = 0;
     if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
         return status;
-    const std::size_t end = m_position + 2 + length;
-    std::size_t offset = m_position + 4;
-    while (offset < end) {
-        const std::uint8_t tableByte = m_file[offset];
-        const int tableClass = tableByte >> 4;
-        const int id = tableByte & 15;
-        if (tableClass > 1 || id > 3)
-            return JpegStatus::BadHuffmanTableClass;
-        if (offset + 17 > end)
-            return JpegStatus::SegmentTooShort;
-        const std::uint8_t* bits = &m_file[offset + 1];
-        int count = 0;
-        for (int i = 0; i < 16; ++i)
-            count += bits[i];
-        if (offset + 17 + std::size_t(count) > end)
-            return JpegStatus::SegmentTooShort;
-        if (JpegStatus status = BuildHuffmanTable(bits, &m_file[offset + 17], count, HuffmanSlot(tableClass, id));
-            status != JpegStatus::Ok)
-            return status;
-        offset += 17 + std::size_t(count);
-    }
-    m_position = end;
+    if (JpegStatus status = ParseHuffmanSegment(m_file.subspan(m_position + 4, length - 2), m_huffmanTables);
+        status != JpegStatus::Ok)
+        return status;
+    m_position += length + 2;
     return JpegStatus::Ok;
 }
 
@@ -386,29 +361,25 @@ JpegStatus CJpegCodec::DescribeUnknownSegment() const
 {
     if (m_position + 1 >= m_file.size())
         return JpegStatus::NoScan;
-    if (m_file[m_position] != 0xFF)
+    if (m_file[m_position] != kMarkerPrefix)
         return JpegStatus::MissingMarker;
-    switch (m_file[m_position + 1]) {
-    case 0xC1:
-        return JpegStatus::ExtendedSequential;
-    case 0xC2:
-        return JpegStatus::Progressive;
-    case 0xC3:
-        return JpegStatus::Lossless;
-    case 0xC5:
-    case 0xC6:
-    case 0xC7:
-    case 0xDE:
-    case 0xDF:
-        return JpegStatus::Hierarchical;
-    case 0xC9:
-    case 0xCA:
-    case 0xCB:
-    case 0xCC:
-    case 0xCD:
-    case 0xCE:
-    case 0xCF:
+    const std::uint8_t code = m_file[m_position + 1];
+    // SOF9 to SOF15 and DAC, which only arithmetic-coded files hold.
+    if (code >= kMarkerSOF9 && code <= kMarkerSOF15)
         return JpegStatus::ArithmeticCoding;
+    switch (code) {
+    case kMarkerSOF1:
+        return JpegStatus::ExtendedSequential;
+    case kMarkerSOF2:
+        return JpegStatus::Progressive;
+    case kMarkerSOF3:
+        return JpegStatus::Lossless;
+    case kMarkerSOF5:
+    case kMarkerSOF6:
+    case kMarkerSOF7:
+    case kMarkerDHP:
+    case kMarkerEXP:
+        return JpegStatus::Hierarchical;
     case kMarkerDNL:
         return JpegStatus::HeightFromDnl;
     case kMarkerEOI:
@@ -425,18 +396,19 @@ JpegStatus CJpegCodec::CheckSegmentsAfterScan(std::size_t offset) const
     const std::size_t size = m_file.size();
     while (offset + 1 < size) {
         const std::uint8_t code = m_file[offset + 1];
-        if (m_file[offset] == 0xFF && code != 0x00 && code != 0xFF && (code & 0xF8) != 0xD0)
+        if (m_file[offset] == kMarkerPrefix && code != kMarkerStuffedZero && code != kMarkerPrefix
+            && !IsRestartMarker(code))
             break;
         ++offset;
     }
-    while (offset + 1 < size && m_file[offset] == 0xFF) {
+    while (offset + 1 < size && m_file[offset] == kMarkerPrefix) {
         const std::uint8_t code = m_file[offset + 1];
         if (code == kMarkerSOS)
             return JpegStatus::SeveralScans;
         if (code == kMarkerDNL)
             return JpegStatus::HeightFromDnl;
-        const bool tableOrNote
-            = code == kMarkerDHT || code == kMarkerDQT || code == kMarkerDRI || (code & 0xF0) == 0xE0 || code == 0xFE;
+        const bool tableOrNote = code == kMarkerDHT || code == kMarkerDQT || code == kMarkerDRI
+            || IsApplicationMarker(code) || code == kMarkerCOM;
         if (!tableOrNote || offset + 4 > size)
             break;
         offset += 2 + ReadBigEndian16(&m_file[offset + 2]);
