@@ -90,6 +90,8 @@ private:
     bool MarkerAt(std::size_t offset, std::uint8_t code) const;
     JpegStatus SegmentLength(std::size_t& length) const;
     JpegStatus SkipApplicationSegment();
+    void NoteAdobeSegment(std::span<const std::uint8_t> contents);
+    bool IsRgbCoded() const;
     JpegStatus ProcessDRI();
     JpegStatus ProcessDHT();
     JpegStatus ProcessDQT();
@@ -129,6 +131,7 @@ private:
     std::size_t m_scanEnd = 0; // where loading of the scan's data stopped
 
     std::uint16_t m_restartInterval = 0;
+    int m_adobeTransform = -1; // from Adobe's APP14 segment; -1 without one
     std::int32_t m_trueWidth = 0;
     std::int32_t m_trueHeight = 0;
     JpegLargeBuffer<std::uint8_t> m_image; // filled row by row, never cleared first

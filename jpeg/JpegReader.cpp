@@ -45,6 +45,7 @@ void CJpegCodec::ResetDecoder()
     m_entropyCursor = 0;
     m_scanEnd = 0;
     m_restartInterval = 0;
+    m_adobeTransform = -1;
     m_trueWidth = 0;
     m_trueHeight = 0;
     m_image.reset();
@@ -183,8 +184,34 @@ JpegStatus CJpegCodec::SkipApplicationSegment()
     std::size_t length = 0;
     if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
         return status;
+    if (code == kMarkerAPP14)
+        NoteAdobeSegment(m_file.subspan(m_position + 4, length - 2));
     m_position += length + 2;
     return JpegStatus::Ok;
+}
+
+void CJpegCodec::NoteAdobeSegment(std::span<const std::uint8_t> contents)
+{
+    // Adobe's segment: "Adobe", a 16-bit version, two 16-bit flag words and
+    // the colour transform, 0 for none (the components are what they are
+    // named, RGB when there are three), 1 for YCbCr, 2 for YCCK. Other APP14
+    // segments are not Adobe's and say nothing about colour.
+    static constexpr std::uint8_t kAdobe[] = { 'A', 'd', 'o', 'b', 'e' };
+    constexpr std::size_t kTransformOffset = 11;
+    if (contents.size() <= kTransformOffset || !std::equal(std::begin(kAdobe), std::end(kAdobe), contents.begin()))
+        return;
+    m_adobeTransform = contents[kTransformOffset];
+}
+
+bool CJpegCodec::IsRgbCoded() const
+{
+    if (m_componentCount != 3)
+        return false;
+    // Adobe's transform, when the file has one, says how the samples are
+    // coded; without it, components named 'R', 'G' and 'B' are RGB.
+    if (m_adobeTransform >= 0)
+        return m_adobeTransform == 0;
+    return m_components[0].id == 'R' && m_components[1].id == 'G' && m_components[2].id == 'B';
 }
 
 JpegStatus CJpegCodec::ProcessDRI()
@@ -345,6 +372,10 @@ JpegStatus CJpegCodec::ProcessSOS(bool& scanDecoded)
         if (!m_quantizationPresent[m_components[std::size_t(j)].quantizationTable])
             return JpegStatus::MissingQuantizationTable;
     }
+    // The colour conversion turns YCbCr into RGB; samples already in RGB
+    // would come out in wrong colours.
+    if (IsRgbCoded())
+        return JpegStatus::RgbColourSpace;
     // Ss, Se and Ah/Al follow; a baseline scan always codes coefficients
     // 0 to 63 at full precision.
     m_scanComponentCount = std::uint8_t(count);

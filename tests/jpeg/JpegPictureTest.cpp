@@ -155,6 +155,8 @@ TEST_F(JpegPictureTest, FailedLoadsLeaveNoPicture)
         { m_scratch.Path("absent.jpg"), kPictureCannotCreate, "No such file" },
         { MakeCjpegFile(MakeTestPicture(32, 32), "-progressive", "progressive"), kPictureNotSupported,
             "Progressive JPEG is not supported." },
+        { MakeCjpegFile(MakeTestPicture(32, 32), "-rgb", "rgb"), kPictureNotSupported,
+            "stored as RGB rather than YCbCr" },
     };
     for (const auto& test : cases) {
         CJpegPicture picture;
