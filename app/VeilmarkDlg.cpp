@@ -303,7 +303,7 @@ void CVeilmarkDlg::OnSavePicture()
         return;
     }
     if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace) {
-        ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageTooLong, dataSpace)), QMessageBox::Ok,
+        ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageTooLong, *picture)), QMessageBox::Ok,
             QMessageBox::Warning);
         return;
     }
@@ -331,8 +331,7 @@ void CVeilmarkDlg::SaveAndShow(CCarrierPicture& picture, bool jpeg, const std::s
     picture.SetResultTemplate(jpeg ? m_strJpegResultTemplate : m_strBmpResultTemplate);
     const ContainerStatus status = WriteContainer(picture, password, message);
     if (status != ContainerStatus::Ok) {
-        ShowMessage(
-            ToUiText(DescribeContainerStatus(status, picture.GetDataSpace())), QMessageBox::Ok, QMessageBox::Warning);
+        ShowMessage(ToUiText(DescribeContainerStatus(status, picture)), QMessageBox::Ok, QMessageBox::Warning);
         return;
     }
     if (picture.Save(path) != kPictureOk) {

@@ -275,7 +275,7 @@ int RunHide(const Arguments& arguments)
     if (message.find('\0') != std::string::npos)
         return Fail(kExitUsage, DescribeContainerStatus(ContainerStatus::MessageHasZeroByte, 0));
     if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace)
-        return Fail(kExitMessageTooLong, DescribeContainerStatus(ContainerStatus::MessageTooLong, dataSpace));
+        return Fail(kExitMessageTooLong, DescribeContainerStatus(ContainerStatus::MessageTooLong, *picture));
 
     if (!havePassword) {
         if (const int status = ReadPassword(arguments, input, true, password); status != kExitOk)
@@ -287,7 +287,7 @@ int RunHide(const Arguments& arguments)
     case ContainerStatus::Ok:
         break;
     case ContainerStatus::MessageTooLong:
-        return Fail(kExitMessageTooLong, DescribeContainerStatus(written, dataSpace));
+        return Fail(kExitMessageTooLong, DescribeContainerStatus(written, *picture));
     case ContainerStatus::PasswordTooLong:
     case ContainerStatus::MessageHasZeroByte:
         return Fail(kExitUsage, DescribeContainerStatus(written, dataSpace));

@@ -40,8 +40,15 @@ public:
     // each row padded to a multiple of 4 bytes, and writes the file whole
     // (through a temporary file, so a failed write leaves no partial file).
     JpegResult Encode(const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* pixels);
+    // The same into `file`, which holds the whole file on success and is
+    // empty after a failure.
     JpegResult EncodeToMemory(
         std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::vector<std::uint8_t>& file);
+
+    // How many helper threads the encoder may use for large pictures: -1
+    // (the default) for one fewer than the processors, at most 3. The file
+    // is the same whatever the number.
+    void SetEncoderHelperThreads(int count) { m_encoderHelperLimit = count; }
 
     // The decoded picture.
     bool HasImage() const { return m_hasImage; }
@@ -83,6 +90,8 @@ private:
     bool MarkerAt(std::size_t offset, std::uint8_t code) const;
     JpegStatus SegmentLength(std::size_t& length) const;
     JpegStatus SkipApplicationSegment();
+    void NoteAdobeSegment(std::span<const std::uint8_t> contents);
+    bool IsRgbCoded() const;
     JpegStatus ProcessDRI();
     JpegStatus ProcessDHT();
     JpegStatus ProcessDQT();
@@ -95,13 +104,18 @@ private:
     JpegStatus DecodeScan();
     void ConvertColors(int firstRow, int rowCount, const std::uint8_t* const* planes, const std::size_t* strides);
 
-    // Encoder (JpegWriter.cpp).
+    // Encoder (JpegWriter.cpp): the file comes out in three pieces, the
+    // header segments, the entropy-coded data and EOI.
     JpegResult EncodeGuarded(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength);
-    JpegResult EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength);
+        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
+        std::vector<std::uint8_t>& trailer);
+    JpegStatus EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
+        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
+        std::vector<std::uint8_t>& trailer);
+    JpegStatus WriteScan(std::int32_t width, std::int32_t height, const std::uint8_t* pixels, CJpegByteBuffer& data,
+        std::size_t& dataLength);
 
-    JpegHuffmanTable& HuffmanSlot(int tableClass, int id) { return m_huffmanTables[std::size_t(4 * tableClass + id)]; }
+    JpegHuffmanTable& HuffmanSlot(int tableClass, int id) { return m_huffmanTables[HuffmanTableIndex(tableClass, id)]; }
 
     // The container.
     std::uint32_t m_carrierBitIndex = 0;
@@ -117,6 +131,7 @@ private:
     std::size_t m_scanEnd = 0; // where loading of the scan's data stopped
 
     std::uint16_t m_restartInterval = 0;
+    int m_adobeTransform = -1; // from Adobe's APP14 segment; -1 without one
     std::int32_t m_trueWidth = 0;
     std::int32_t m_trueHeight = 0;
     JpegLargeBuffer<std::uint8_t> m_image; // filled row by row, never cleared first
@@ -126,7 +141,7 @@ private:
 
     std::array<std::array<std::uint8_t, 64>, 4> m_quantizationTables {}; // zigzag order
     std::array<bool, 4> m_quantizationPresent {};
-    std::array<JpegHuffmanTable, 8> m_huffmanTables {}; // DC 0-3, AC 0-3
+    JpegHuffmanTables m_huffmanTables {};
 
     bool m_frameSeen = false;
     std::uint16_t m_frameWidth = 0;
@@ -135,4 +150,6 @@ private:
     std::array<FrameComponent, 3> m_components {};
     std::uint8_t m_scanComponentCount = 0;
     std::array<ScanComponent, 3> m_scanComponents {};
+
+    int m_encoderHelperLimit = -1;
 };

@@ -65,3 +65,29 @@ JpegStatus BuildHuffmanTable(const std::uint8_t* bits, const std::uint8_t* symbo
     table.present = true;
     return JpegStatus::Ok;
 }
+
+JpegStatus ParseHuffmanSegment(std::span<const std::uint8_t> contents, JpegHuffmanTables& tables)
+{
+    std::size_t offset = 0;
+    while (offset < contents.size()) {
+        const std::uint8_t tableByte = contents[offset];
+        const int tableClass = tableByte >> 4;
+        const int id = tableByte & 15;
+        if (tableClass > 1 || id > 3)
+            return JpegStatus::BadHuffmanTableClass;
+        if (contents.size() - offset < 17)
+            return JpegStatus::SegmentTooShort;
+        const std::uint8_t* bits = &contents[offset + 1];
+        std::size_t count = 0;
+        for (int i = 0; i < 16; ++i)
+            count += bits[i];
+        if (contents.size() - offset - 17 < count)
+            return JpegStatus::SegmentTooShort;
+        if (JpegStatus status
+            = BuildHuffmanTable(bits, &contents[offset + 17], int(count), tables[HuffmanTableIndex(tableClass, id)]);
+            status != JpegStatus::Ok)
+            return status;
+        offset += 17 + count;
+    }
+    return JpegStatus::Ok;
+}

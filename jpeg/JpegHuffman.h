@@ -1,10 +1,12 @@
 #pragma once
 
+#include "jpeg/JpegMarkers.h"
 #include "jpeg/JpegStatus.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // Huffman tables and the entropy-coded bit stream of a baseline JPEG scan
 // (ITU-T T.81 Annex C and F.2.2).
@@ -31,11 +33,23 @@ struct JpegHuffmanTable {
     std::array<std::uint16_t, 1 << kHuffmanLookaheadBits> lookahead {};
 };
 
+// The tables a file may define: DC tables 0-3, then AC tables 0-3.
+using JpegHuffmanTables = std::array<JpegHuffmanTable, 8>;
+inline constexpr std::size_t HuffmanTableIndex(int tableClass, int id) { return std::size_t(4 * tableClass + id); }
+
 // Builds the decoding (and code) tables from the 16 code counts and the
 // symbols of one table. Fails when the counts ask for more codes of some
 // length than that length has room for (T.81 C: no code may be all 1 bits).
 [[nodiscard]] JpegStatus BuildHuffmanTable(
     const std::uint8_t* bits, const std::uint8_t* symbols, int count, JpegHuffmanTable& table);
+
+// The contents of one DHT segment (T.81 B.2.4.2), everything after its
+// length field: one or more tables, each a table byte (class in the high
+// nibble, identifier in the low one), the 16 code counts and the symbols.
+// Each table replaces the one of its class and identifier in `tables`. Fails
+// on a class above 1 or an identifier above 3, on a table that does not fit
+// the segment and on counts that make no code table.
+[[nodiscard]] JpegStatus ParseHuffmanSegment(std::span<const std::uint8_t> contents, JpegHuffmanTables& tables);
 
 // Reads the entropy-coded segment of a scan. Bits come from a 64-bit
 // accumulator, most significant bit first; stuffed 0xFF 0x00 pairs give one
@@ -61,8 +75,8 @@ public:
             if (m_next >= m_size)
                 return;
             std::uint8_t byte = m_data[m_next];
-            if (byte == 0xFF) {
-                if (m_next + 1 >= m_size || m_data[m_next + 1] != 0x00)
+            if (byte == kMarkerPrefix) {
+                if (m_next + 1 >= m_size || m_data[m_next + 1] != kMarkerStuffedZero)
                     return; // a marker, or the data ends inside a stuffed pair
                 m_next += 2;
             } else {
@@ -96,7 +110,10 @@ public:
     // True when more bits were consumed than the data holds.
     bool Overrun() const { return m_count < 0; }
     // True when loading stopped at a marker that is not the end of the data.
-    bool StoppedAtMarker() const { return m_next + 1 < m_size && m_data[m_next] == 0xFF && m_data[m_next + 1] != 0x00; }
+    bool StoppedAtMarker() const
+    {
+        return m_next + 1 < m_size && m_data[m_next] == kMarkerPrefix && m_data[m_next + 1] != kMarkerStuffedZero;
+    }
 
     // The restart rule of the scan (T.81 F.2.1.3.1): when only the bits of a
     // partly read byte remain and a restart marker RST0..RST7 follows, skip
@@ -106,7 +123,7 @@ public:
     {
         if (m_count < 0 || m_count >= 8)
             return false;
-        if (m_next + 1 >= m_size || m_data[m_next] != 0xFF || (m_data[m_next + 1] & 0xF8) != 0xD0)
+        if (m_next + 1 >= m_size || m_data[m_next] != kMarkerPrefix || !IsRestartMarker(m_data[m_next + 1]))
             return false;
         m_next += 2;
         m_accumulator = 0;

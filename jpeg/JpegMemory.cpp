@@ -1,10 +1,26 @@
 #include "jpeg/JpegMemory.h"
 
+#include <atomic>
 #include <cstring>
 #include <sys/mman.h>
 #include <utility>
 
+namespace {
+
+std::atomic<JpegAllocator> g_allocator { nullptr };
+
+} // namespace
+
+JpegAllocator SetJpegAllocator(JpegAllocator allocator) { return g_allocator.exchange(allocator); }
+
 void* AllocateLargeBuffer(std::size_t bytes)
+{
+    if (const JpegAllocator allocator = g_allocator.load(std::memory_order_acquire))
+        return allocator(bytes);
+    return AllocateDefault(bytes);
+}
+
+void* AllocateDefault(std::size_t bytes)
 {
     constexpr std::size_t kHugePage = std::size_t(2) << 20;
     void* memory = nullptr;

@@ -16,8 +16,21 @@ struct JpegFreeDeleter {
 
 template <typename T> using JpegLargeBuffer = std::unique_ptr<T[], JpegFreeDeleter>;
 
-// Null when the memory cannot be had.
+// Null when the memory cannot be had. Every picture buffer of the codec
+// comes from here, on whichever thread needs it.
 void* AllocateLargeBuffer(std::size_t bytes);
+
+// The allocator behind AllocateLargeBuffer, replaceable so that tests can
+// make chosen allocations fail. It returns memory that std::free releases,
+// or null when the memory cannot be had; it may also throw std::bad_alloc.
+// It must allow calls from several threads at once.
+using JpegAllocator = void* (*)(std::size_t bytes);
+// The allocator in use when none is installed: malloc, and 2 MiB-aligned
+// blocks offered for huge pages for large buffers.
+void* AllocateDefault(std::size_t bytes);
+// Installs `allocator` for the whole process (null restores the default) and
+// returns the one it replaces.
+JpegAllocator SetJpegAllocator(JpegAllocator allocator);
 
 template <typename T> JpegLargeBuffer<T> MakeLargeBuffer(std::size_t count)
 {

@@ -82,4 +82,11 @@ int CJpegPicture::Save(const std::string& path)
 
 std::uint8_t* CJpegPicture::ContainerBuffer() { return m_bLoaded ? m_pCodec->GetContainerBuffer() : nullptr; }
 
+std::string CJpegPicture::GetNoRoomReason() const
+{
+    if (m_bLoaded && m_pCodec->GetComponentCount() == 1)
+        return "Grey JPEG pictures have no room for a message.";
+    return {};
+}
+
 std::uint32_t CJpegPicture::GetCarrierCapacity() const { return m_bLoaded ? m_pCodec->GetCarriedCount() : 0; }

@@ -50,6 +50,8 @@ public:
     std::int32_t GetHeight() const { return m_infoHeader.biHeight; }
     // Whole bytes carried by the chroma blocks of the loaded file.
     std::uint32_t GetCarrierCapacity() const;
+    // A grey picture has no chroma blocks to carry anything.
+    std::string GetNoRoomReason() const override;
 
 protected:
     // The codec's container buffer: the carrier bits of the loaded file.

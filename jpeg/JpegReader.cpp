@@ -1,6 +1,7 @@
 #include "jpeg/JpegCodec.h"
 
 #include "base/FileIO.h"
+#include "jpeg/JpegMarkers.h"
 #include "res/Log.h"
 
 #include <algorithm>
@@ -16,15 +17,6 @@
 namespace {
 
 constexpr int kParsingRounds = 51;
-
-constexpr std::uint8_t kMarkerSOF0 = 0xC0;
-constexpr std::uint8_t kMarkerDHT = 0xC4;
-constexpr std::uint8_t kMarkerSOI = 0xD8;
-constexpr std::uint8_t kMarkerEOI = 0xD9;
-constexpr std::uint8_t kMarkerSOS = 0xDA;
-constexpr std::uint8_t kMarkerDQT = 0xDB;
-constexpr std::uint8_t kMarkerDNL = 0xDC;
-constexpr std::uint8_t kMarkerDRI = 0xDD;
 
 // Decoded pictures are limited to what a 24-bit DIB of 32-bit size can hold.
 constexpr std::uint64_t kMaxPictureBytes = 0x7FFFFFFF;
@@ -53,6 +45,7 @@ void CJpegCodec::ResetDecoder()
     m_entropyCursor = 0;
     m_scanEnd = 0;
     m_restartInterval = 0;
+    m_adobeTransform = -1;
     m_trueWidth = 0;
     m_trueHeight = 0;
     m_image.reset();
@@ -102,7 +95,7 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
 
     WriteLog(104);
     std::size_t offset = 0;
-    while (offset + 1 < file.size() && !(file[offset] == 0xFF && file[offset + 1] == kMarkerSOI))
+    while (offset + 1 < file.size() && !(file[offset] == kMarkerPrefix && file[offset + 1] == kMarkerSOI))
         ++offset;
     if (offset + 1 >= file.size())
         return Fail(JpegStatus::NoStartOfImage);
@@ -159,7 +152,8 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
 
 bool CJpegCodec::MarkerAt(std::size_t offset, std::uint8_t code) const
 {
-    return offset < m_file.size() && offset + 1 < m_file.size() && m_file[offset] == 0xFF && m_file[offset + 1] == code;
+    return offset < m_file.size() && offset + 1 < m_file.size() && m_file[offset] == kMarkerPrefix
+        && m_file[offset + 1] == code;
 }
 
 JpegStatus CJpegCodec::SegmentLength(std::size_t& length) const
@@ -176,22 +170,48 @@ JpegStatus CJpegCodec::SegmentLength(std::size_t& length) const
 
 JpegStatus CJpegCodec::SkipApplicationSegment()
 {
-    if (m_position + 1 >= m_file.size() || m_file[m_position] != 0xFF)
+    if (m_position + 1 >= m_file.size() || m_file[m_position] != kMarkerPrefix)
         return JpegStatus::Ok;
     const std::uint8_t code = m_file[m_position + 1];
-    if (code == 0xFF) {
+    if (code == kMarkerPrefix) {
         // A fill byte before a marker (T.81 B.1.1.2).
         m_position += 1;
         return JpegStatus::Ok;
     }
     // APP0-APP15, the reserved JPGn markers and COM.
-    if ((code & 0xF0) != 0xE0 && (code & 0xF0) != 0xF0)
+    if (!IsApplicationMarker(code) && !IsReservedOrCommentMarker(code))
         return JpegStatus::Ok;
     std::size_t length = 0;
     if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
         return status;
+    if (code == kMarkerAPP14)
+        NoteAdobeSegment(m_file.subspan(m_position + 4, length - 2));
     m_position += length + 2;
     return JpegStatus::Ok;
+}
+
+void CJpegCodec::NoteAdobeSegment(std::span<const std::uint8_t> contents)
+{
+    // Adobe's segment: "Adobe", a 16-bit version, two 16-bit flag words and
+    // the colour transform, 0 for none (the components are what they are
+    // named, RGB when there are three), 1 for YCbCr, 2 for YCCK. Other APP14
+    // segments are not Adobe's and say nothing about colour.
+    static constexpr std::uint8_t kAdobe[] = { 'A', 'd', 'o', 'b', 'e' };
+    constexpr std::size_t kTransformOffset = 11;
+    if (contents.size() <= kTransformOffset || !std::equal(std::begin(kAdobe), std::end(kAdobe), contents.begin()))
+        return;
+    m_adobeTransform = contents[kTransformOffset];
+}
+
+bool CJpegCodec::IsRgbCoded() const
+{
+    if (m_componentCount != 3)
+        return false;
+    // Adobe's transform, when the file has one, says how the samples are
+    // coded; without it, components named 'R', 'G' and 'B' are RGB.
+    if (m_adobeTransform >= 0)
+        return m_adobeTransform == 0;
+    return m_components[0].id == 'R' && m_components[1].id == 'G' && m_components[2].id == 'B';
 }
 
 JpegStatus CJpegCodec::ProcessDRI()
@@ -215,28 +235,10 @@ JpegStatus CJpegCodec::ProcessDHT()
     std::size_t length = 0;
     if (JpegStatus status = SegmentLength(length); status != JpegStatus::Ok)
         return status;
-    const std::size_t end = m_position + 2 + length;
-    std::size_t offset = m_position + 4;
-    while (offset < end) {
-        const std::uint8_t tableByte = m_file[offset];
-        const int tableClass = tableByte >> 4;
-        const int id = tableByte & 15;
-        if (tableClass > 1 || id > 3)
-            return JpegStatus::BadHuffmanTableClass;
-        if (offset + 17 > end)
-            return JpegStatus::SegmentTooShort;
-        const std::uint8_t* bits = &m_file[offset + 1];
-        int count = 0;
-        for (int i = 0; i < 16; ++i)
-            count += bits[i];
-        if (offset + 17 + std::size_t(count) > end)
-            return JpegStatus::SegmentTooShort;
-        if (JpegStatus status = BuildHuffmanTable(bits, &m_file[offset + 17], count, HuffmanSlot(tableClass, id));
-            status != JpegStatus::Ok)
-            return status;
-        offset += 17 + std::size_t(count);
-    }
-    m_position = end;
+    if (JpegStatus status = ParseHuffmanSegment(m_file.subspan(m_position + 4, length - 2), m_huffmanTables);
+        status != JpegStatus::Ok)
+        return status;
+    m_position += length + 2;
     return JpegStatus::Ok;
 }
 
@@ -370,6 +372,10 @@ JpegStatus CJpegCodec::ProcessSOS(bool& scanDecoded)
         if (!m_quantizationPresent[m_components[std::size_t(j)].quantizationTable])
             return JpegStatus::MissingQuantizationTable;
     }
+    // The colour conversion turns YCbCr into RGB; samples already in RGB
+    // would come out in wrong colours.
+    if (IsRgbCoded())
+        return JpegStatus::RgbColourSpace;
     // Ss, Se and Ah/Al follow; a baseline scan always codes coefficients
     // 0 to 63 at full precision.
     m_scanComponentCount = std::uint8_t(count);
@@ -386,29 +392,25 @@ JpegStatus CJpegCodec::DescribeUnknownSegment() const
 {
     if (m_position + 1 >= m_file.size())
         return JpegStatus::NoScan;
-    if (m_file[m_position] != 0xFF)
+    if (m_file[m_position] != kMarkerPrefix)
         return JpegStatus::MissingMarker;
-    switch (m_file[m_position + 1]) {
-    case 0xC1:
-        return JpegStatus::ExtendedSequential;
-    case 0xC2:
-        return JpegStatus::Progressive;
-    case 0xC3:
-        return JpegStatus::Lossless;
-    case 0xC5:
-    case 0xC6:
-    case 0xC7:
-    case 0xDE:
-    case 0xDF:
-        return JpegStatus::Hierarchical;
-    case 0xC9:
-    case 0xCA:
-    case 0xCB:
-    case 0xCC:
-    case 0xCD:
-    case 0xCE:
-    case 0xCF:
+    const std::uint8_t code = m_file[m_position + 1];
+    // SOF9 to SOF15 and DAC, which only arithmetic-coded files hold.
+    if (code >= kMarkerSOF9 && code <= kMarkerSOF15)
         return JpegStatus::ArithmeticCoding;
+    switch (code) {
+    case kMarkerSOF1:
+        return JpegStatus::ExtendedSequential;
+    case kMarkerSOF2:
+        return JpegStatus::Progressive;
+    case kMarkerSOF3:
+        return JpegStatus::Lossless;
+    case kMarkerSOF5:
+    case kMarkerSOF6:
+    case kMarkerSOF7:
+    case kMarkerDHP:
+    case kMarkerEXP:
+        return JpegStatus::Hierarchical;
     case kMarkerDNL:
         return JpegStatus::HeightFromDnl;
     case kMarkerEOI:
@@ -425,18 +427,19 @@ JpegStatus CJpegCodec::CheckSegmentsAfterScan(std::size_t offset) const
     const std::size_t size = m_file.size();
     while (offset + 1 < size) {
         const std::uint8_t code = m_file[offset + 1];
-        if (m_file[offset] == 0xFF && code != 0x00 && code != 0xFF && (code & 0xF8) != 0xD0)
+        if (m_file[offset] == kMarkerPrefix && code != kMarkerStuffedZero && code != kMarkerPrefix
+            && !IsRestartMarker(code))
             break;
         ++offset;
     }
-    while (offset + 1 < size && m_file[offset] == 0xFF) {
+    while (offset + 1 < size && m_file[offset] == kMarkerPrefix) {
         const std::uint8_t code = m_file[offset + 1];
         if (code == kMarkerSOS)
             return JpegStatus::SeveralScans;
         if (code == kMarkerDNL)
             return JpegStatus::HeightFromDnl;
-        const bool tableOrNote
-            = code == kMarkerDHT || code == kMarkerDQT || code == kMarkerDRI || (code & 0xF0) == 0xE0 || code == 0xFE;
+        const bool tableOrNote = code == kMarkerDHT || code == kMarkerDQT || code == kMarkerDRI
+            || IsApplicationMarker(code) || code == kMarkerCOM;
         if (!tableOrNote || offset + 4 > size)
             break;
         offset += 2 + ReadBigEndian16(&m_file[offset + 2]);

@@ -56,6 +56,8 @@ constexpr StatusEntry kStatusCatalogue[] = {
     { JpegStatus::TwoComponents, JpegStatusKind::Unsupported, "Two-component JPEG is not supported." },
     { JpegStatus::TooManyComponents, JpegStatusKind::Unsupported,
         "JPEG files with more than 3 components (such as CMYK) are not supported." },
+    { JpegStatus::RgbColourSpace, JpegStatusKind::Unsupported,
+        "JPEG pictures whose colours are stored as RGB rather than YCbCr are not supported." },
     { JpegStatus::SixteenBitQuantization, JpegStatusKind::Unsupported,
         "16-bit quantization tables are not supported." },
     { JpegStatus::UnevenSampling, JpegStatusKind::Unsupported,

@@ -48,6 +48,7 @@ enum class JpegStatus {
     HeightFromDnl,
     TwoComponents,
     TooManyComponents,
+    RgbColourSpace,
     SixteenBitQuantization,
     UnevenSampling,
     PictureTooLarge,

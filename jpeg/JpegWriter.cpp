@@ -1,15 +1,17 @@
 #include "jpeg/JpegCodec.h"
 
 #include "base/FileIO.h"
+#include "jpeg/JpegMarkers.h"
 #include "jpeg/JpegMemory.h"
 #include "jpeg/JpegTables.h"
 #include "jpeg/JpegTransform.h"
 #include "res/Log.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -20,8 +22,8 @@
 // The encoder: a fixed baseline pipeline (ITU-T T.81 with the Annex K
 // tables). Three components without subsampling, no restart markers and no
 // application segments. The stages, each announced in the log:
-//   header segments -> colour conversion -> level shift -> DCT and
-//   quantization -> DC differences and Huffman coding.
+//   SOI, DQT, DHT, SOF0, SOS -> colour conversion -> level shift -> DCT and
+//   quantization -> DC differences and Huffman coding -> EOI.
 // One carrier bit of the container buffer goes into every Cb and Cr block.
 
 namespace {
@@ -40,19 +42,6 @@ HuffmanEncoding MakeEncoding(const JpegHuffmanTable& table)
         encoding.length[table.symbols[std::size_t(i)]] = table.lengths[std::size_t(i)];
     }
     return encoding;
-}
-
-void PutBigEndian16(std::vector<std::uint8_t>& out, unsigned value)
-{
-    out.push_back(std::uint8_t(value >> 8));
-    out.push_back(std::uint8_t(value));
-}
-
-void AppendHuffmanTable(std::vector<std::uint8_t>& out, std::uint8_t tableByte, const HuffmanTableDefinition& table)
-{
-    out.push_back(tableByte);
-    out.insert(out.end(), table.bits.begin(), table.bits.end());
-    out.insert(out.end(), table.values, table.values + table.count);
 }
 
 // The entropy-coded segment being written: bits are gathered most
@@ -99,8 +88,8 @@ private:
             m_count -= 8;
             const std::uint8_t byte = std::uint8_t(m_accumulator >> m_count);
             out[m_used++] = byte;
-            if (byte == 0xFF)
-                out[m_used++] = 0x00;
+            if (byte == kMarkerPrefix)
+                out[m_used++] = kMarkerStuffedZero;
         }
     }
 
@@ -173,71 +162,95 @@ void EncodeBlock(
         writer.Put(ac.code[0x00], ac.length[0x00]); // EOB
 }
 
-// Pictures with at least this many rows of blocks per helper thread get
-// helpers; small pictures are not worth a thread.
-constexpr std::size_t kRowsPerHelper = 32;
-constexpr std::size_t kMaxHelpers = 3;
-// Rows of coefficients that may wait for Huffman coding, per thread.
-constexpr std::size_t kWindowRowsPerThread = 8;
+// ---- the header segments (T.81 B.2) --------------------------------------
 
-// Hands out rows of blocks to the threads that transform them, in order, and
-// keeps them at most `window` rows ahead of Huffman coding: row r lives in
-// slot r % window, which row r - window must have left (been coded) first.
-class CRowSchedule {
-public:
-    CRowSchedule(std::size_t rows, std::size_t window)
-        : m_rows(rows)
-        , m_window(window == 0 ? 1 : window)
-        , m_slots(new std::atomic<std::size_t>[m_window])
-    {
+void PutBigEndian16(std::vector<std::uint8_t>& out, unsigned value)
+{
+    out.push_back(std::uint8_t(value >> 8));
+    out.push_back(std::uint8_t(value));
+}
+
+// A marker and the length field of its segment, which counts itself and the
+// `contentBytes` that follow it.
+void PutSegmentStart(std::vector<std::uint8_t>& out, std::uint8_t marker, std::size_t contentBytes)
+{
+    out.insert(out.end(), { kMarkerPrefix, marker });
+    PutBigEndian16(out, unsigned(2 + contentBytes));
+}
+
+void WriteSoi(std::vector<std::uint8_t>& out) { out.insert(out.end(), { kMarkerPrefix, kMarkerSOI }); }
+
+void WriteEoi(std::vector<std::uint8_t>& out) { out.insert(out.end(), { kMarkerPrefix, kMarkerEOI }); }
+
+// One table per segment: 8-bit precision, the entries in zigzag order.
+void WriteDqt(std::vector<std::uint8_t>& out, std::uint8_t id, const std::array<std::uint8_t, 64>& table)
+{
+    PutSegmentStart(out, kMarkerDQT, 1 + table.size());
+    out.push_back(id);
+    out.insert(out.end(), table.begin(), table.end());
+}
+
+// The four tables in one segment, in the order DC 0, AC 0, DC 1, AC 1. The
+// codec's tables are built by parsing the segment that is written, with the
+// same parser the decoder uses, so both halves share one table form and the
+// file carries exactly the codes the scan uses.
+void WriteDht(std::vector<std::uint8_t>& out, JpegHuffmanTables& tables)
+{
+    struct TableInSegment {
+        std::uint8_t tableByte; // class << 4 | identifier
+        const HuffmanTableDefinition& table;
+    };
+    const TableInSegment segmentTables[] = { { 0x00, kDcLuminanceHuffman }, { 0x10, kAcLuminanceHuffman },
+        { 0x01, kDcChrominanceHuffman }, { 0x11, kAcChrominanceHuffman } };
+    std::size_t contentBytes = 0;
+    for (const TableInSegment& entry : segmentTables)
+        contentBytes += 1 + entry.table.bits.size() + std::size_t(entry.table.count);
+
+    const std::size_t start = out.size();
+    PutSegmentStart(out, kMarkerDHT, contentBytes);
+    for (const TableInSegment& entry : segmentTables) {
+        out.push_back(entry.tableByte);
+        out.insert(out.end(), entry.table.bits.begin(), entry.table.bits.end());
+        out.insert(out.end(), entry.table.values, entry.table.values + entry.table.count);
     }
+    WriteLog(107);
+    const JpegStatus status
+        = ParseHuffmanSegment(std::span<const std::uint8_t>(out).subspan(start + 4, contentBytes), tables);
+    assert(status == JpegStatus::Ok); // the tables are the standard's
+    (void)status;
+}
 
-    std::size_t Window() const { return m_window; }
-    std::size_t Coded() const { return m_coded.load(std::memory_order_acquire); }
-    bool AllClaimed() const { return m_next.load(std::memory_order_acquire) >= m_rows; }
-
-    // Takes the next row if there is one and its slot is free.
-    bool TryClaim(std::size_t& row)
-    {
-        std::size_t next = m_next.load(std::memory_order_acquire);
-        while (next < m_rows && next < Coded() + m_window) {
-            if (m_next.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel)) {
-                row = next;
-                return true;
-            }
-        }
-        return false;
-    }
-
-    void MarkTransformed(std::size_t row)
-    {
-        std::atomic<std::size_t>& slot = m_slots[row % m_window];
-        slot.store(row + 1, std::memory_order_release);
-        slot.notify_all();
-    }
-    std::size_t SlotState(std::size_t row) const { return m_slots[row % m_window].load(std::memory_order_acquire); }
-    bool IsTransformed(std::size_t row) const { return SlotState(row) == row + 1; }
-    // Waits until the slot of `row` changes from `seen`.
-    void WaitForSlot(std::size_t row, std::size_t seen) const
-    {
-        m_slots[row % m_window].wait(seen, std::memory_order_acquire);
-    }
-
-    void MarkCoded(std::size_t row)
-    {
-        m_coded.store(row + 1, std::memory_order_release);
-        m_coded.notify_all();
-    }
-    // Waits until more rows than `seen` have been coded.
-    void WaitForCoded(std::size_t seen) const { m_coded.wait(seen, std::memory_order_acquire); }
-
-private:
-    std::size_t m_rows;
-    std::size_t m_window;
-    std::unique_ptr<std::atomic<std::size_t>[]> m_slots; // row + 1 once transformed
-    std::atomic<std::size_t> m_next = 0;
-    std::atomic<std::size_t> m_coded = 0;
+// Identifiers 1, 2, 3 for Y, Cb, Cr; no subsampling; Y uses quantization
+// table 0 and Huffman tables 0, the chroma components tables 1.
+struct EncodedComponent {
+    std::uint8_t id;
+    std::uint8_t sampling; // H << 4 | V
+    std::uint8_t quantizationTable;
+    std::uint8_t huffmanTables; // DC << 4 | AC
 };
+constexpr EncodedComponent kEncodedComponents[3] = { { 1, 0x11, 0, 0x00 }, { 2, 0x11, 1, 0x11 }, { 3, 0x11, 1, 0x11 } };
+
+void WriteSof0(std::vector<std::uint8_t>& out, std::int32_t width, std::int32_t height)
+{
+    PutSegmentStart(out, kMarkerSOF0, 6 + 3 * std::size(kEncodedComponents));
+    out.push_back(8); // sample precision
+    PutBigEndian16(out, unsigned(height));
+    PutBigEndian16(out, unsigned(width));
+    out.push_back(std::uint8_t(std::size(kEncodedComponents)));
+    for (const EncodedComponent& component : kEncodedComponents)
+        out.insert(out.end(), { component.id, component.sampling, component.quantizationTable });
+}
+
+void WriteSos(std::vector<std::uint8_t>& out)
+{
+    PutSegmentStart(out, kMarkerSOS, 4 + 2 * std::size(kEncodedComponents));
+    out.push_back(std::uint8_t(std::size(kEncodedComponents)));
+    for (const EncodedComponent& component : kEncodedComponents)
+        out.insert(out.end(), { component.id, component.huffmanTables });
+    out.insert(out.end(), { 0, 63, 0 }); // Ss, Se, Ah/Al: all coefficients at full precision
+}
+
+// ---- the scan -------------------------------------------------------------
 
 // The stages before entropy coding, for one row of blocks: colour conversion
 // into 8 rows of samples per component, level shift to signed samples (0
@@ -259,13 +272,15 @@ public:
     }
 
     std::size_t BlockRows() const { return (m_height + 7) / 8; }
-    std::size_t RowCoefficients() const { return m_paddedWidth / 8 * 3 * 64; }
+    std::size_t BlocksAcross() const { return m_paddedWidth / 8; }
+    std::size_t RowCoefficients() const { return BlocksAcross() * 3 * 64; }
+    // The working samples of one row: 8 lines of each component.
+    std::size_t StripeBytes() const { return 3 * m_paddedWidth * 8; }
 
-    void TransformRow(std::size_t blockRow, std::vector<std::uint8_t>& stripe, std::int16_t* coefficients) const
+    void TransformRow(std::size_t blockRow, std::uint8_t* stripe, std::int16_t* coefficients) const
     {
         const std::size_t planeBytes = m_paddedWidth * 8;
-        stripe.resize(3 * planeBytes);
-        std::uint8_t* planes[3] = { stripe.data(), stripe.data() + planeBytes, stripe.data() + 2 * planeBytes };
+        std::uint8_t* planes[3] = { stripe, stripe + planeBytes, stripe + 2 * planeBytes };
         const std::size_t lines = std::min<std::size_t>(8, m_height - 8 * blockRow);
         for (std::size_t line = 0; line < lines; ++line) {
             const std::size_t offset = line * m_paddedWidth;
@@ -292,7 +307,7 @@ public:
                 std::memset(samples + m_width, 0, m_paddedWidth - m_width);
             }
         }
-        for (std::size_t column = 0; column < m_paddedWidth / 8; ++column) {
+        for (std::size_t column = 0; column < BlocksAcross(); ++column) {
             for (int c = 0; c < 3; ++c, coefficients += 64)
                 ForwardDctQuantize(reinterpret_cast<const std::int8_t*>(planes[c] + column * 8),
                     std::ptrdiff_t(m_paddedWidth), m_quantizers[c == 0 ? 0 : 1], coefficients);
@@ -308,6 +323,229 @@ private:
     JpegForwardQuantizer m_quantizers[2];
 };
 
+// Pictures with at least this many rows of blocks per helper thread get
+// helpers; small pictures are not worth a thread.
+constexpr std::size_t kRowsPerHelper = 32;
+constexpr std::size_t kMaxHelpers = 3;
+// Rows of coefficients that may wait for Huffman coding, per thread.
+constexpr std::size_t kWindowRowsPerThread = 8;
+
+std::size_t HelperCount(std::size_t blockRows, int limit)
+{
+    if (blockRows < kRowsPerHelper)
+        return 0;
+    std::size_t wanted = 0;
+    if (limit >= 0) {
+        wanted = std::size_t(limit);
+    } else {
+        const unsigned processors = std::thread::hardware_concurrency();
+        wanted = processors > 1 ? processors - 1 : 0;
+    }
+    return std::min<std::size_t>({ wanted, kMaxHelpers, blockRows / kRowsPerHelper });
+}
+
+// Transforms the rows of blocks for the Huffman coder, which takes them in
+// order: on helper threads and, while it waits for a row, on the coder's own
+// thread. Rows run at most `window` ahead of coding: row r lives in slot
+// r % window, which row r - window must have left (been coded) first. Every
+// row is computed the same way wherever it runs, so the file does not depend
+// on the number of threads.
+//
+// The pipeline owns its helpers. Every way out of the scan, finished or
+// not, destroys it, which stops them and waits for them before the buffers
+// they work in go away; a helper never waits for anything but the coder or
+// the stop.
+class CRowPipeline {
+public:
+    CRowPipeline(const CRowTransformer& transformer, std::size_t helperCount)
+        : m_transformer(transformer)
+        , m_rows(transformer.BlockRows())
+        , m_window(std::max<std::size_t>(1, std::min(m_rows, kWindowRowsPerThread * (helperCount + 1))))
+        , m_helperCount(helperCount)
+    {
+    }
+    ~CRowPipeline() { Stop(); }
+    CRowPipeline(const CRowPipeline&) = delete;
+    CRowPipeline& operator=(const CRowPipeline&) = delete;
+
+    // Takes the buffers and starts the helpers. False when the buffers
+    // cannot be had. A helper that cannot be started (or cannot get its own
+    // samples buffer) leaves its share to the others and to the coder.
+    [[nodiscard]] bool Start()
+    {
+        m_coefficients = MakeLargeBuffer<std::int16_t>(m_window * m_transformer.RowCoefficients());
+        m_stripe = MakeLargeBuffer<std::uint8_t>(m_transformer.StripeBytes());
+        m_slots.assign(m_window, 0);
+        if (!m_coefficients || !m_stripe)
+            return false;
+        m_helpers.reserve(m_helperCount);
+        for (std::size_t i = 0; i < m_helperCount; ++i) {
+            try {
+                m_helpers.emplace_back([this] { RunHelper(); });
+            } catch (const std::system_error&) {
+                break;
+            } catch (const std::bad_alloc&) {
+                break;
+            }
+        }
+        return true;
+    }
+
+    // The coefficients of `row`, the next one to be coded, once they are
+    // ready; until then this thread transforms rows too.
+    std::int16_t* AwaitRow(std::size_t row)
+    {
+        std::unique_lock lock(m_mutex);
+        while (!IsTransformed(row)) {
+            if (!CanClaim()) {
+                // A helper has the row; it finishes every row it takes.
+                m_rowReady.wait(lock, [&] { return IsTransformed(row); });
+                break;
+            }
+            const std::size_t claimed = m_next++;
+            lock.unlock();
+            m_transformer.TransformRow(claimed, m_stripe.get(), RowCoefficients(claimed));
+            lock.lock();
+            m_slots[claimed % m_window] = claimed + 1;
+        }
+        return RowCoefficients(row);
+    }
+
+    // `row` has been coded: its slot may take the row `window` rows later.
+    void ReleaseRow(std::size_t row)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_coded = row + 1;
+        }
+        m_slotFree.notify_all();
+    }
+
+    // Stops the helpers and waits for them; they finish the row they are
+    // transforming, if any. Safe to call more than once.
+    void Stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_slotFree.notify_all();
+        for (std::thread& helper : m_helpers)
+            helper.join();
+        m_helpers.clear();
+    }
+
+private:
+    std::int16_t* RowCoefficients(std::size_t row) const
+    {
+        return m_coefficients.get() + (row % m_window) * m_transformer.RowCoefficients();
+    }
+    // With the mutex held.
+    bool IsTransformed(std::size_t row) const { return m_slots[row % m_window] == row + 1; }
+    bool CanClaim() const { return m_next < m_rows && m_next < m_coded + m_window; }
+
+    void RunHelper() noexcept
+    {
+        JpegLargeBuffer<std::uint8_t> stripe;
+        try {
+            stripe = MakeLargeBuffer<std::uint8_t>(m_transformer.StripeBytes());
+        } catch (const std::bad_alloc&) {
+        }
+        if (!stripe)
+            return;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_slotFree.wait(lock, [&] { return m_stopping || m_next >= m_rows || CanClaim(); });
+            if (m_stopping || m_next >= m_rows)
+                return;
+            const std::size_t row = m_next++;
+            lock.unlock();
+            m_transformer.TransformRow(row, stripe.get(), RowCoefficients(row));
+            lock.lock();
+            m_slots[row % m_window] = row + 1;
+            m_rowReady.notify_one();
+        }
+    }
+
+    const CRowTransformer& m_transformer;
+    const std::size_t m_rows;
+    const std::size_t m_window;
+    const std::size_t m_helperCount;
+    JpegLargeBuffer<std::int16_t> m_coefficients;
+    JpegLargeBuffer<std::uint8_t> m_stripe; // the coder's own samples
+
+    std::mutex m_mutex;
+    std::condition_variable m_rowReady; // the coder waits for a helper's row
+    std::condition_variable m_slotFree; // helpers wait for coded rows or the stop
+    std::vector<std::size_t> m_slots; // row + 1 once transformed; 0 before
+    std::size_t m_next = 0; // the next row to transform
+    std::size_t m_coded = 0; // rows coded
+    bool m_stopping = false;
+    std::vector<std::thread> m_helpers;
+};
+
+// Huffman coding of the transformed rows, in order (T.81 F.1.2): the DC
+// differences, the carrier bit of every chroma block, then the codes.
+class CScanCoder {
+public:
+    CScanCoder(const JpegHuffmanTables& tables, std::span<const std::uint8_t> container, CJpegByteBuffer& out)
+        : m_dcLuminance(MakeEncoding(tables[HuffmanTableIndex(0, 0)]))
+        , m_acLuminance(MakeEncoding(tables[HuffmanTableIndex(1, 0)]))
+        , m_dcChrominance(MakeEncoding(tables[HuffmanTableIndex(0, 1)]))
+        , m_acChrominance(MakeEncoding(tables[HuffmanTableIndex(1, 1)]))
+        , m_container(container)
+        , m_writer(out)
+    {
+    }
+
+    // False when the output cannot grow.
+    [[nodiscard]] bool Reserve(std::size_t bytes) { return m_writer.Reserve(bytes); }
+
+    // One row of blocks (Y, Cb, Cr of each MCU); its DC values become
+    // differences in place. False when the output cannot grow.
+    [[nodiscard]] bool CodeRow(std::int16_t* block, std::size_t blocksAcross)
+    {
+        if (!m_writer.Reserve(blocksAcross * 3 * kMaxBlockBytes))
+            return false;
+        for (std::size_t column = 0; column < blocksAcross; ++column) {
+            for (int c = 0; c < 3; ++c, block += 64) {
+                // DC prediction runs through all blocks of a component in
+                // order, across block rows, without reset.
+                const std::int16_t dc = block[0];
+                block[0] = std::int16_t(dc - m_predictors[c]);
+                m_predictors[c] = dc;
+                if (c == 0) {
+                    EncodeBlock(m_writer, block, m_dcLuminance, m_acLuminance);
+                    continue;
+                }
+                // The carrier coefficient takes the next container bit; any
+                // other value it had is dropped, so the bit reads back as
+                // written.
+                const std::size_t byte = m_carrierBits / 8;
+                const int bit = byte < m_container.size() ? (m_container[byte] >> (7 - m_carrierBits % 8)) & 1 : 0;
+                block[kCarrierNaturalIndex] = std::int16_t(bit);
+                ++m_carrierBits;
+                EncodeBlock(m_writer, block, m_dcChrominance, m_acChrominance);
+            }
+        }
+        return true;
+    }
+
+    // Pads the last byte; the number of bytes coded.
+    std::size_t Finish() { return m_writer.Finish(); }
+    std::uint32_t CarrierBits() const { return m_carrierBits; }
+
+private:
+    const HuffmanEncoding m_dcLuminance;
+    const HuffmanEncoding m_acLuminance;
+    const HuffmanEncoding m_dcChrominance;
+    const HuffmanEncoding m_acChrominance;
+    std::span<const std::uint8_t> m_container;
+    CJpegBitWriter m_writer;
+    std::int16_t m_predictors[3] = {};
+    std::uint32_t m_carrierBits = 0;
+};
+
 } // namespace
 
 JpegResult CJpegCodec::Encode(
@@ -316,11 +554,11 @@ JpegResult CJpegCodec::Encode(
     std::vector<std::uint8_t> header;
     CJpegByteBuffer data;
     std::size_t dataLength = 0;
-    if (JpegResult result = EncodeGuarded(width, height, pixels, header, data, dataLength); !result.IsOk())
+    std::vector<std::uint8_t> trailer;
+    if (JpegResult result = EncodeGuarded(width, height, pixels, header, data, dataLength, trailer); !result.IsOk())
         return result;
-    static constexpr std::uint8_t kEndOfImage[2] = { 0xFF, 0xD9 };
     std::string error;
-    if (!WriteFileAtomically(path, { header, { data.Data(), dataLength }, kEndOfImage }, error))
+    if (!WriteFileAtomically(path, { header, { data.Data(), dataLength }, trailer }, error))
         return { JpegStatus::CannotWriteFile, error };
     WriteLog(124);
     return {};
@@ -329,180 +567,94 @@ JpegResult CJpegCodec::Encode(
 JpegResult CJpegCodec::EncodeToMemory(
     std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::vector<std::uint8_t>& file)
 {
+    // The caller's vector receives the file only once all of it is there.
+    file.clear();
+    std::vector<std::uint8_t> encoded;
     CJpegByteBuffer data;
     std::size_t dataLength = 0;
-    if (JpegResult result = EncodeGuarded(width, height, pixels, file, data, dataLength); !result.IsOk())
+    std::vector<std::uint8_t> trailer;
+    JpegResult result = EncodeGuarded(width, height, pixels, encoded, data, dataLength, trailer);
+    if (!result.IsOk())
         return result;
-    file.reserve(file.size() + dataLength + 2);
-    file.insert(file.end(), data.Data(), data.Data() + dataLength);
-    file.push_back(0xFF);
-    file.push_back(0xD9);
+    try {
+        encoded.reserve(encoded.size() + dataLength + trailer.size());
+    } catch (const std::bad_alloc&) {
+        return { JpegStatus::OutOfMemory, {} };
+    }
+    encoded.insert(encoded.end(), data.Data(), data.Data() + dataLength);
+    encoded.insert(encoded.end(), trailer.begin(), trailer.end());
+    file.swap(encoded);
     WriteLog(124);
     return {};
 }
 
 JpegResult CJpegCodec::EncodeGuarded(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength)
+    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
+    std::vector<std::uint8_t>& trailer)
 {
     try {
-        return EncodeStages(width, height, pixels, header, data, dataLength);
+        if (JpegStatus status = EncodeStages(width, height, pixels, header, data, dataLength, trailer);
+            status != JpegStatus::Ok)
+            return { status, {} };
+        return {};
     } catch (const std::bad_alloc&) {
         return { JpegStatus::OutOfMemory, {} };
     }
 }
 
-JpegResult CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength)
+JpegStatus CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
+    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
+    std::vector<std::uint8_t>& trailer)
 {
     if (width < 1 || width > 65535 || height < 1 || height > 65535 || pixels == nullptr)
-        return { JpegStatus::BadEncodeSize, {} };
-    const std::size_t paddedWidth = (std::size_t(width) + 7) / 8 * 8;
-    const std::size_t paddedHeight = (std::size_t(height) + 7) / 8 * 8;
-    const std::size_t blocksAcross = paddedWidth / 8;
-    const std::size_t blockCount = blocksAcross * (paddedHeight / 8);
+        return JpegStatus::BadEncodeSize;
 
     WriteLog(114);
     for (JpegHuffmanTable& table : m_huffmanTables)
         table.present = false;
-
-    header.clear();
     WriteLog(115);
-    header.insert(header.end(), { 0xFF, 0xD8 });
-
+    WriteSoi(header);
     WriteLog(116);
-    const std::array<std::uint8_t, 64>* quantization[2] = { &kLuminanceQuantization, &kChrominanceQuantization };
-    for (std::uint8_t id = 0; id < 2; ++id) {
-        header.insert(header.end(), { 0xFF, 0xDB, 0x00, 0x43, id });
-        header.insert(header.end(), quantization[id]->begin(), quantization[id]->end());
-    }
-
-    // The Huffman tables are built by the decoder's own DHT parser from the
-    // segment that is written, so both halves share one table form.
+    WriteDqt(header, 0, kLuminanceQuantization);
+    WriteDqt(header, 1, kChrominanceQuantization);
     WriteLog(117);
-    std::vector<std::uint8_t> huffmanSegment = { 0xFF, 0xC4, 0x01, 0xA2 };
-    AppendHuffmanTable(huffmanSegment, 0x00, kDcLuminanceHuffman);
-    AppendHuffmanTable(huffmanSegment, 0x10, kAcLuminanceHuffman);
-    AppendHuffmanTable(huffmanSegment, 0x01, kDcChrominanceHuffman);
-    AppendHuffmanTable(huffmanSegment, 0x11, kAcChrominanceHuffman);
-    assert(huffmanSegment.size() == 420);
-    m_file = huffmanSegment;
-    m_position = 0;
-    WriteLog(107);
-    const JpegStatus tableStatus = ProcessDHT();
-    m_file = {};
-    m_position = 0;
-    assert(tableStatus == JpegStatus::Ok);
-    (void)tableStatus;
-    header.insert(header.end(), huffmanSegment.begin(), huffmanSegment.end());
-
+    WriteDht(header, m_huffmanTables);
     WriteLog(118);
-    header.insert(header.end(), { 0xFF, 0xC0, 0x00, 0x11, 0x08 });
-    PutBigEndian16(header, unsigned(height));
-    PutBigEndian16(header, unsigned(width));
-    header.insert(header.end(), { 0x03, 0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01 });
-
+    WriteSof0(header, width, height);
     WriteLog(119);
-    header.insert(header.end(), { 0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00 });
+    WriteSos(header);
+    if (JpegStatus status = WriteScan(width, height, pixels, data, dataLength); status != JpegStatus::Ok)
+        return status;
+    WriteEoi(trailer);
+    return JpegStatus::Ok;
+}
 
+JpegStatus CJpegCodec::WriteScan(
+    std::int32_t width, std::int32_t height, const std::uint8_t* pixels, CJpegByteBuffer& data, std::size_t& dataLength)
+{
     // Colour conversion, level shift and DCT with quantization run one row
-    // of blocks at a time, on this thread and on helper threads for large
-    // pictures; Huffman coding takes the rows in order on this thread as soon
-    // as each is ready. Every row is computed the same way wherever it runs,
-    // so the file does not depend on the number of threads.
-    const HuffmanEncoding dcLuminance = MakeEncoding(HuffmanSlot(0, 0));
-    const HuffmanEncoding acLuminance = MakeEncoding(HuffmanSlot(1, 0));
-    const HuffmanEncoding dcChrominance = MakeEncoding(HuffmanSlot(0, 1));
-    const HuffmanEncoding acChrominance = MakeEncoding(HuffmanSlot(1, 1));
-
-    CRowTransformer transformer(width, height, pixels);
-    const std::size_t blockRows = transformer.BlockRows();
-    const std::size_t rowCoefficients = transformer.RowCoefficients();
-    const unsigned processors = std::thread::hardware_concurrency();
-    const std::size_t helperCount = blockRows < kRowsPerHelper
-        ? 0
-        : std::min<std::size_t>({ processors > 1 ? processors - 1 : 0, kMaxHelpers, blockRows / kRowsPerHelper });
-    CRowSchedule schedule(blockRows, std::min(blockRows, kWindowRowsPerThread * (helperCount + 1)));
-    JpegLargeBuffer<std::int16_t> coefficients = MakeLargeBuffer<std::int16_t>(schedule.Window() * rowCoefficients);
-    if (!coefficients)
-        return { JpegStatus::OutOfMemory, {} };
-    auto rowCoefficientsOf
-        = [&](std::size_t row) { return coefficients.get() + (row % schedule.Window()) * rowCoefficients; };
-
+    // of blocks at a time, on helper threads for large pictures; Huffman
+    // coding takes the rows in order on this thread as soon as each is ready.
+    const CRowTransformer transformer(width, height, pixels);
+    CRowPipeline pipeline(transformer, HelperCount(transformer.BlockRows(), m_encoderHelperLimit));
+    CScanCoder coder(m_huffmanTables, m_containerBuffer, data);
     WriteLog(120);
     WriteLog(121);
     WriteLog(122);
-    std::vector<std::jthread> helpers;
-    try {
-        for (std::size_t i = 0; i < helperCount; ++i) {
-            helpers.emplace_back([&] {
-                std::vector<std::uint8_t> stripe;
-                for (;;) {
-                    const std::size_t coded = schedule.Coded();
-                    std::size_t row = 0;
-                    if (schedule.TryClaim(row)) {
-                        transformer.TransformRow(row, stripe, rowCoefficientsOf(row));
-                        schedule.MarkTransformed(row);
-                    } else if (schedule.AllClaimed()) {
-                        return;
-                    } else {
-                        schedule.WaitForCoded(coded);
-                    }
-                }
-            });
-        }
-    } catch (const std::system_error&) {
-        // Fewer helpers (or none): this thread does their part.
-    }
+    if (!pipeline.Start())
+        return JpegStatus::OutOfMemory;
 
     WriteLog(123);
-    std::vector<std::uint8_t> stripe;
-    std::int16_t predictors[3] = {};
     m_carrierBitIndex = 0;
-    CJpegBitWriter writer(data);
-    if (!writer.Reserve(blockCount * 16))
-        return { JpegStatus::OutOfMemory, {} };
-    for (std::size_t row = 0; row < blockRows; ++row) {
-        // Help with the transforms until this row is ready.
-        for (;;) {
-            const std::size_t seen = schedule.SlotState(row);
-            if (schedule.IsTransformed(row))
-                break;
-            std::size_t claimed = 0;
-            if (schedule.TryClaim(claimed)) {
-                transformer.TransformRow(claimed, stripe, rowCoefficientsOf(claimed));
-                schedule.MarkTransformed(claimed);
-            } else {
-                schedule.WaitForSlot(row, seen);
-            }
-        }
-        if (!writer.Reserve(blocksAcross * 3 * kMaxBlockBytes))
-            return { JpegStatus::OutOfMemory, {} };
-        std::int16_t* block = rowCoefficientsOf(row);
-        for (std::size_t column = 0; column < blocksAcross; ++column) {
-            for (int c = 0; c < 3; ++c, block += 64) {
-                // DC prediction runs through all blocks of a component in
-                // order, across block rows, without reset.
-                const std::int16_t dc = block[0];
-                block[0] = std::int16_t(dc - predictors[c]);
-                predictors[c] = dc;
-                if (c == 0) {
-                    EncodeBlock(writer, block, dcLuminance, acLuminance);
-                    continue;
-                }
-                // The carrier coefficient takes the next container bit; any
-                // other value it had is dropped, so the bit reads back as
-                // written.
-                const std::size_t byte = m_carrierBitIndex / 8;
-                const int bit = byte < m_containerBuffer.size()
-                    ? (m_containerBuffer[byte] >> (7 - m_carrierBitIndex % 8)) & 1
-                    : 0;
-                block[kCarrierNaturalIndex] = std::int16_t(bit);
-                ++m_carrierBitIndex;
-                EncodeBlock(writer, block, dcChrominance, acChrominance);
-            }
-        }
-        schedule.MarkCoded(row);
+    if (!coder.Reserve(transformer.BlockRows() * transformer.BlocksAcross() * 16))
+        return JpegStatus::OutOfMemory;
+    for (std::size_t row = 0; row < transformer.BlockRows(); ++row) {
+        if (!coder.CodeRow(pipeline.AwaitRow(row), transformer.BlocksAcross()))
+            return JpegStatus::OutOfMemory;
+        pipeline.ReleaseRow(row);
     }
-    dataLength = writer.Finish();
-    return {};
+    pipeline.Stop();
+    m_carrierBitIndex = coder.CarrierBits();
+    dataLength = coder.Finish();
+    return JpegStatus::Ok;
 }

@@ -53,6 +53,9 @@ public:
     virtual std::string WhyCannotHide() const;
     // Why the last Load or Save failed; empty after a success.
     const std::string& GetFailureReason() const { return m_strFailure; }
+    // Why a loaded picture of this kind has no data space whatever its size;
+    // empty when a larger picture would have some.
+    virtual std::string GetNoRoomReason() const { return {}; }
 
 protected:
     // The container buffer of a loaded picture (at least the 20 bytes of the

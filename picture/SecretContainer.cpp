@@ -38,6 +38,15 @@ std::string DescribeContainerStatus(ContainerStatus status, std::uint32_t dataSp
     return {};
 }
 
+std::string DescribeContainerStatus(ContainerStatus status, const CCarrierPicture& picture)
+{
+    if (status == ContainerStatus::MessageTooLong && picture.GetDataSpace() == 0) {
+        if (std::string reason = picture.GetNoRoomReason(); !reason.empty())
+            return reason;
+    }
+    return DescribeContainerStatus(status, picture.GetDataSpace());
+}
+
 ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view password, std::string_view message)
 {
     if (!picture.IsLoaded() || picture.GetDataBuffer() == nullptr)

@@ -50,6 +50,8 @@ enum class ContainerStatus {
 
 // One clear sentence for a status (empty for Ok).
 std::string DescribeContainerStatus(ContainerStatus status, std::uint32_t dataSpace);
+// The same for a status about `picture`, which may say why it has no room.
+std::string DescribeContainerStatus(ContainerStatus status, const CCarrierPicture& picture);
 
 // Save road: stores the password check, clears the length word and message
 // area, writes the length word, enciphers the zero-padded message into the

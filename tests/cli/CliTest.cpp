@@ -512,10 +512,21 @@ TEST_F(CliJpeg, CameraStyleFileThenOwnFile)
     EXPECT_FALSE(Exists("big.jpg"));
 }
 
+TEST_F(CliJpeg, GreyPictureHasNoRoom)
+{
+    MakeJpeg("grey.jpg", 640, 480, "-grayscale");
+    Put("pw", "pw\n");
+    const RunResult result = Run({ "hide", "grey.jpg", "out.jpg", "--password-file", "pw" }, "message");
+    EXPECT_EQ(result.status, 4);
+    ExpectOneErrorLine(result, "Grey JPEG pictures have no room for a message.");
+    EXPECT_FALSE(Exists("out.jpg"));
+}
+
 TEST_F(CliJpeg, BrokenAndUnsupportedFilesAreRefused)
 {
     MakeJpeg("good.jpg", 64, 48, "-sample 1x1");
     MakeJpeg("progressive.jpg", 64, 48, "-progressive");
+    MakeJpeg("rgb.jpg", 64, 48, "-rgb");
     std::vector<std::uint8_t> truncated = ReadBytes(m_folder / "good.jpg");
     truncated.resize(truncated.size() / 2);
     Put("truncated.jpg", truncated);
@@ -523,6 +534,7 @@ TEST_F(CliJpeg, BrokenAndUnsupportedFilesAreRefused)
     Put("pw", "pw\n");
     const std::pair<const char*, const char*> cases[] = {
         { "progressive.jpg", "Progressive JPEG is not supported" },
+        { "rgb.jpg", "stored as RGB rather than YCbCr" },
         { "truncated.jpg", "ends too early" },
         { "text.jpg", "" },
     };

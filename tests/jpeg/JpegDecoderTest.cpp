@@ -236,6 +236,23 @@ std::vector<std::uint8_t> PackBits(std::string bits, std::size_t length)
     return data;
 }
 
+// Adobe's APP14 segment with the given colour transform, right after SOI.
+void InsertAdobeSegment(std::vector<std::uint8_t>& file, std::uint8_t transform)
+{
+    file.insert(file.begin() + 2,
+        { 0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'e', 0x00, 0x64, 0x00, 0x00, 0x00, 0x00, transform });
+}
+
+// Renames the three components, in the frame header and in the scan header.
+void NameComponents(std::vector<std::uint8_t>& file, std::uint8_t first, std::uint8_t second, std::uint8_t third)
+{
+    const std::uint8_t names[] = { first, second, third };
+    for (std::size_t i = 0; i < 3; ++i) {
+        Patch(file, 0xC0, 10 + 3 * i, names[i]);
+        Patch(file, 0xDA, 5 + 2 * i, names[i]);
+    }
+}
+
 // Replaces the scan's data with the given bytes (and EOI).
 void ReplaceEntropyData(std::vector<std::uint8_t>& file, std::vector<std::uint8_t> data)
 {
@@ -281,6 +298,9 @@ const FailureCase kFailureCases[] = {
     { "undefined Huffman table", "", [](auto& f) { Patch(f, 0xDA, 6, 0x22); }, JpegStatus::MissingHuffmanTable },
     { "scan before frame", "", [](auto& f) { Patch(f, 0xC0, 1, 0xFE); }, JpegStatus::ScanBeforeFrame },
     { "16-bit quantization from cjpeg", "-quality 10", nullptr, JpegStatus::SixteenBitQuantization },
+    { "RGB from cjpeg -rgb", "-rgb", nullptr, JpegStatus::RgbColourSpace },
+    { "Adobe transform 0", "", [](auto& f) { InsertAdobeSegment(f, 0); }, JpegStatus::RgbColourSpace },
+    { "components named R G B", "", [](auto& f) { NameComponents(f, 'R', 'G', 'B'); }, JpegStatus::RgbColourSpace },
     { "restart segment length 5", "-restart 1", [](auto& f) { Patch(f, 0xDD, 3, 5); }, JpegStatus::BadRestartInterval },
     { "60 comments before the frame", "",
         [](auto& f) {
@@ -352,6 +372,35 @@ TEST_F(JpegDecoderTest, MalformedAndUnsupportedFilesFailCleanly)
         EXPECT_TRUE(codec.GetImage().empty());
         EXPECT_EQ(nullptr, codec.GetContainerBuffer());
         EXPECT_EQ(0u, codec.GetWidth());
+    }
+}
+
+TEST_F(JpegDecoderTest, ColourSignsThatStillMeanYCbCr)
+{
+    // Adobe's transform decides over the component names; a grey picture has
+    // no colours to mistake; other APP14 segments and names say nothing.
+    const struct {
+        const char* name;
+        const char* options;
+        Mutation mutate;
+    } cases[] = {
+        { "Adobe transform 1 over names R G B", "-rgb", [](auto& f) { Patch(f, 0xEE, 15, 1); } },
+        { "grey with Adobe transform 0", "-grayscale", [](auto& f) { InsertAdobeSegment(f, 0); } },
+        { "APP14 that is not Adobe's", "",
+            [](auto& f) {
+                InsertAdobeSegment(f, 0);
+                f[6] = 'a';
+            } },
+        { "components named R G C", "", [](auto& f) { NameComponents(f, 'R', 'G', 'C'); } },
+    };
+    const RgbPicture source = MakeTestPicture(48, 32, 9);
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        std::vector<std::uint8_t> file = ReadBytes(MakeCjpegFile(source, test.options, "colour"));
+        test.mutate(file);
+        CJpegCodec codec;
+        const JpegResult result = codec.DecodeMemory(file);
+        EXPECT_TRUE(result.IsOk()) << result.Reason();
     }
 }
 

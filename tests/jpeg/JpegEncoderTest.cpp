@@ -4,16 +4,23 @@
 
 #include "JpegTestSupport.h"
 #include "jpeg/JpegCodec.h"
+#include "jpeg/JpegMemory.h"
 #include "jpeg/JpegTables.h"
 #include "res/Log.h"
 #include "res/StringTable.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <map>
+#include <new>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -344,4 +351,129 @@ TEST_F(JpegEncoderTest, ResultsAreTheSameOnEveryBuild)
     ASSERT_TRUE(codec.DecodeMemory(file).IsOk());
     EXPECT_EQ(10068469075239275820ull, Fingerprint(file));
     EXPECT_EQ(8962260332605605778ull, Fingerprint(codec.GetImage()));
+}
+
+namespace {
+
+// An allocator that fails chosen picture buffers of the codec, on whichever
+// thread asks: the one numbered g_failAt (counting from 0), or every one
+// asked for by a thread other than g_spared; by returning null or by
+// throwing std::bad_alloc.
+std::atomic<int> g_allocations { 0 };
+std::atomic<int> g_failAt { -1 };
+std::atomic<bool> g_throw { false };
+std::thread::id g_spared;
+std::atomic<bool> g_failOtherThreads { false };
+
+void* FailingAllocator(std::size_t bytes)
+{
+    const int number = g_allocations.fetch_add(1);
+    const bool fail = number == g_failAt.load() || (g_failOtherThreads && std::this_thread::get_id() != g_spared);
+    if (!fail)
+        return AllocateDefault(bytes);
+    if (g_throw)
+        throw std::bad_alloc();
+    return nullptr;
+}
+
+class CScopedFailingAllocator {
+public:
+    CScopedFailingAllocator() { m_previous = SetJpegAllocator(FailingAllocator); }
+    ~CScopedFailingAllocator() { SetJpegAllocator(m_previous); }
+
+private:
+    JpegAllocator m_previous = nullptr;
+};
+
+// Encodes on a thread of its own, which the allocator spares. An encoder
+// that has not returned within the time limit hangs; its threads cannot be
+// stopped from here, so the test program ends at once with a message rather
+// than waiting for ever.
+JpegResult EncodeWithin(CJpegCodec& codec, const RgbPicture& picture, std::vector<std::uint8_t>& file)
+{
+    const std::vector<std::uint8_t> pixels = ToTopDownBgr(picture);
+    std::packaged_task<JpegResult()> task([&] {
+        g_spared = std::this_thread::get_id();
+        return codec.EncodeToMemory(picture.width, picture.height, pixels.data(), file);
+    });
+    std::future<JpegResult> done = task.get_future();
+    std::thread worker(std::move(task));
+    if (done.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        std::fprintf(stderr, "The encoder did not return within 30 seconds.\n");
+        std::_Exit(EXIT_FAILURE);
+    }
+    worker.join();
+    return done.get();
+}
+
+} // namespace
+
+TEST_F(JpegEncoderTest, EveryAllocationFailureEndsTheEncodeCleanly)
+{
+    // Tall enough for two helper threads, narrow to stay quick. Whichever
+    // picture buffer cannot be had, on whichever thread, the encode returns:
+    // either the same file (a helper without memory leaves its rows to the
+    // other threads) or OutOfMemory with nothing in the caller's vector.
+    const RgbPicture picture = MakeTestPicture(24, 8 * 70, 3);
+    std::vector<std::uint8_t> reference;
+    int allocations = 0;
+    {
+        CScopedFailingAllocator allocator;
+        g_allocations = 0;
+        g_failAt = -1;
+        CJpegCodec codec;
+        codec.SetEncoderHelperThreads(2);
+        ASSERT_TRUE(EncodeWithin(codec, picture, reference).IsOk());
+        allocations = g_allocations;
+    }
+    ASSERT_GT(allocations, 2);
+    EXPECT_EQ(reference, Encode(picture));
+
+    for (const bool throwing : { false, true }) {
+        int failures = 0;
+        for (int failAt = 0; failAt < allocations; ++failAt) {
+            SCOPED_TRACE((throwing ? "throwing at allocation " : "null at allocation ") + std::to_string(failAt));
+            CScopedFailingAllocator allocator;
+            g_allocations = 0;
+            g_failAt = failAt;
+            g_throw = throwing;
+            CJpegCodec codec;
+            codec.SetEncoderHelperThreads(2);
+            std::vector<std::uint8_t> file = { 1, 2, 3 };
+            const JpegResult result = EncodeWithin(codec, picture, file);
+            if (result.IsOk()) {
+                EXPECT_EQ(reference, file);
+                continue;
+            }
+            ++failures;
+            EXPECT_EQ(JpegStatus::OutOfMemory, result.status);
+            EXPECT_TRUE(file.empty());
+        }
+        EXPECT_GE(failures, 2); // at least the coefficients and the output fail the encode
+    }
+    g_failAt = -1;
+    g_throw = false;
+}
+
+TEST_F(JpegEncoderTest, HelpersThatCannotAllocateLeaveTheirRowsToTheCoder)
+{
+    // Every helper's request for memory fails; the encoding thread does all
+    // the rows and writes the same file.
+    const RgbPicture picture = MakeTestPicture(24, 8 * 100, 4);
+    const std::vector<std::uint8_t> reference = Encode(picture);
+    for (const bool throwing : { false, true }) {
+        SCOPED_TRACE(throwing ? "throwing" : "null");
+        CScopedFailingAllocator allocator;
+        g_failAt = -1;
+        g_throw = throwing;
+        g_failOtherThreads = true;
+        CJpegCodec codec;
+        codec.SetEncoderHelperThreads(3);
+        std::vector<std::uint8_t> file;
+        const JpegResult result = EncodeWithin(codec, picture, file);
+        g_failOtherThreads = false;
+        EXPECT_TRUE(result.IsOk()) << result.Reason();
+        EXPECT_EQ(reference, file);
+    }
+    g_throw = false;
 }

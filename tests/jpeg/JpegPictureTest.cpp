@@ -155,6 +155,8 @@ TEST_F(JpegPictureTest, FailedLoadsLeaveNoPicture)
         { m_scratch.Path("absent.jpg"), kPictureCannotCreate, "No such file" },
         { MakeCjpegFile(MakeTestPicture(32, 32), "-progressive", "progressive"), kPictureNotSupported,
             "Progressive JPEG is not supported." },
+        { MakeCjpegFile(MakeTestPicture(32, 32), "-rgb", "rgb"), kPictureNotSupported,
+            "stored as RGB rather than YCbCr" },
     };
     for (const auto& test : cases) {
         CJpegPicture picture;
@@ -183,6 +185,15 @@ TEST_F(JpegPictureTest, GreyPictureCarriesNothing)
     EXPECT_EQ(0u, picture->GetDataSpace());
     EXPECT_EQ(0, picture->HasSecretData());
     EXPECT_EQ(ContainerStatus::MessageTooLong, WriteContainer(*picture, "pw", ""));
+    EXPECT_EQ("Grey JPEG pictures have no room for a message.",
+        DescribeContainerStatus(ContainerStatus::MessageTooLong, *picture));
+
+    // A colour picture with no data space is merely too small.
+    const std::unique_ptr<CCarrierPicture> small
+        = LoadPicture(MakeCjpegFile(MakeTestPicture(64, 64), "-sample 1x1", "small"));
+    EXPECT_EQ(0u, small->GetDataSpace());
+    EXPECT_EQ("The picture is too small to hold a message.",
+        DescribeContainerStatus(ContainerStatus::MessageTooLong, *small));
 }
 
 TEST_F(JpegPictureTest, HeaderOperationsTouchOnlyTheirBytes)
