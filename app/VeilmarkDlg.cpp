@@ -11,6 +11,7 @@
 #include "picture/BmpPicture.h"
 #include "picture/PictureKind.h"
 #include "picture/SecretContainer.h"
+#include "res/StringIds.h"
 #include "res/StringTable.h"
 #include "ui/DialogBuilder.h"
 #include "ui/UiText.h"
@@ -44,19 +45,6 @@ constexpr int IDC_BROWSER = 1000;
 constexpr int IDC_MESSAGE_GROUP = 1003;
 constexpr int IDC_SEPARATOR = 1004;
 constexpr int IDC_MESSAGE = 1005;
-
-constexpr unsigned IDS_ABOUTBOX = 101;
-constexpr unsigned IDS_LOAD_PROMPT = 102;
-constexpr unsigned IDS_SAVE_PROMPT = 103;
-constexpr unsigned IDS_SAVE_OPTION_ERROR = 137;
-constexpr unsigned IDS_SAVE_FINISHED = 138;
-constexpr unsigned IDS_FILE_OPEN_ERROR = 140;
-constexpr unsigned IDS_ALREADY_OPENED = 142;
-constexpr unsigned IDS_REALLY_EXIT = 143;
-constexpr unsigned IDS_CLOSE = 700;
-constexpr unsigned IDS_UNSUPPORTED_FILE = 701;
-constexpr unsigned IDS_SAVE_FAILED = 702;
-constexpr unsigned IDS_PAGE_NOT_WRITTEN = 703;
 
 std::span<const std::uint8_t> Bytes(const std::string& text)
 {

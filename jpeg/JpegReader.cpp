@@ -3,6 +3,7 @@
 #include "base/FileIO.h"
 #include "jpeg/JpegMarkers.h"
 #include "res/Log.h"
+#include "res/StringIds.h"
 
 #include <algorithm>
 #include <new>
@@ -93,7 +94,7 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
     ResetDecoder();
     m_file = file;
 
-    WriteLog(104);
+    WriteLog(IDS_LOG_FIND_SOI);
     std::size_t offset = 0;
     while (offset + 1 < file.size() && !(file[offset] == kMarkerPrefix && file[offset + 1] == kMarkerSOI))
         ++offset;
@@ -107,19 +108,19 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
         bool scanDecoded = false;
         JpegStatus status;
 
-        WriteLog(105);
+        WriteLog(IDS_LOG_FIND_DRI);
         if ((status = SkipApplicationSegment()) != JpegStatus::Ok || (status = ProcessDRI()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(107);
+        WriteLog(IDS_LOG_FIND_DHT);
         if ((status = ProcessDHT()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(108);
+        WriteLog(IDS_LOG_FIND_DQT);
         if ((status = ProcessDQT()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(109);
+        WriteLog(IDS_LOG_FIND_SOF);
         if ((status = ProcessSOF()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(106);
+        WriteLog(IDS_LOG_FIND_SOS);
         if ((status = ProcessSOS(scanDecoded)) != JpegStatus::Ok)
             return Fail(status);
 

@@ -4,6 +4,7 @@
 #include "jpeg/JpegTables.h"
 #include "jpeg/JpegTransform.h"
 #include "res/Log.h"
+#include "res/StringIds.h"
 
 #include <algorithm>
 #include <cstring>
@@ -157,7 +158,7 @@ JpegStatus CJpegCodec::DecodeScan()
 
     m_carriedCount = 0;
     m_containerBuffer.assign(std::max<std::size_t>(paddedWidth * paddedHeight / 8, 20), 0);
-    WriteLog(111);
+    WriteLog(IDS_LOG_READ_SECRET_START);
 
     CJpegBitReader reader;
     reader.Start(m_file.data(), m_file.size(), m_position);
@@ -208,9 +209,9 @@ JpegStatus CJpegCodec::DecodeScan()
     m_entropyCursor = end < 0 ? std::size_t(-1) : std::size_t(end);
 
     m_carriedCount /= 8;
-    WriteLog(113);
+    WriteLog(IDS_LOG_READ_SECRET_END);
     // The colour conversion ran MCU row by MCU row as the samples came.
-    WriteLog(112);
+    WriteLog(IDS_LOG_YUV_TO_RGB);
     return JpegStatus::Ok;
 }
 

@@ -6,6 +6,7 @@
 #include "jpeg/JpegTables.h"
 #include "jpeg/JpegTransform.h"
 #include "res/Log.h"
+#include "res/StringIds.h"
 
 #include <algorithm>
 #include <cassert>
@@ -213,7 +214,7 @@ void WriteDht(std::vector<std::uint8_t>& out, JpegHuffmanTables& tables)
         out.insert(out.end(), entry.table.bits.begin(), entry.table.bits.end());
         out.insert(out.end(), entry.table.values, entry.table.values + entry.table.count);
     }
-    WriteLog(107);
+    WriteLog(IDS_LOG_FIND_DHT);
     const JpegStatus status
         = ParseHuffmanSegment(std::span<const std::uint8_t>(out).subspan(start + 4, contentBytes), tables);
     assert(status == JpegStatus::Ok); // the tables are the standard's
@@ -560,7 +561,7 @@ JpegResult CJpegCodec::Encode(
     std::string error;
     if (!WriteFileAtomically(path, { header, { data.Data(), dataLength }, trailer }, error))
         return { JpegStatus::CannotWriteFile, error };
-    WriteLog(124);
+    WriteLog(IDS_LOG_ENCODE_DONE);
     return {};
 }
 
@@ -584,7 +585,7 @@ JpegResult CJpegCodec::EncodeToMemory(
     encoded.insert(encoded.end(), data.Data(), data.Data() + dataLength);
     encoded.insert(encoded.end(), trailer.begin(), trailer.end());
     file.swap(encoded);
-    WriteLog(124);
+    WriteLog(IDS_LOG_ENCODE_DONE);
     return {};
 }
 
@@ -609,19 +610,19 @@ JpegStatus CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     if (width < 1 || width > 65535 || height < 1 || height > 65535 || pixels == nullptr)
         return JpegStatus::BadEncodeSize;
 
-    WriteLog(114);
+    WriteLog(IDS_LOG_INIT_HUFFMAN);
     for (JpegHuffmanTable& table : m_huffmanTables)
         table.present = false;
-    WriteLog(115);
+    WriteLog(IDS_LOG_PUT_SOI);
     WriteSoi(header);
-    WriteLog(116);
+    WriteLog(IDS_LOG_PUT_DQT);
     WriteDqt(header, 0, kLuminanceQuantization);
     WriteDqt(header, 1, kChrominanceQuantization);
-    WriteLog(117);
+    WriteLog(IDS_LOG_PUT_DHT);
     WriteDht(header, m_huffmanTables);
-    WriteLog(118);
+    WriteLog(IDS_LOG_PUT_SOF);
     WriteSof0(header, width, height);
-    WriteLog(119);
+    WriteLog(IDS_LOG_PUT_SOS);
     WriteSos(header);
     if (JpegStatus status = WriteScan(width, height, pixels, data, dataLength); status != JpegStatus::Ok)
         return status;
@@ -638,13 +639,13 @@ JpegStatus CJpegCodec::WriteScan(
     const CRowTransformer transformer(width, height, pixels);
     CRowPipeline pipeline(transformer, HelperCount(transformer.BlockRows(), m_encoderHelperLimit));
     CScanCoder coder(m_huffmanTables, m_containerBuffer, data);
-    WriteLog(120);
-    WriteLog(121);
-    WriteLog(122);
+    WriteLog(IDS_LOG_RGB_TO_YUV);
+    WriteLog(IDS_LOG_LEVEL_SHIFT);
+    WriteLog(IDS_LOG_DCT_QUANTIZE);
     if (!pipeline.Start())
         return JpegStatus::OutOfMemory;
 
-    WriteLog(123);
+    WriteLog(IDS_LOG_HUFFMAN_ENCODE);
     m_carrierBitIndex = 0;
     if (!coder.Reserve(transformer.BlockRows() * transformer.BlocksAcross() * 16))
         return JpegStatus::OutOfMemory;

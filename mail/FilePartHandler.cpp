@@ -2,6 +2,7 @@
 
 #include "mail/Base64Coder.h"
 #include "mail/SendProgress.h"
+#include "res/StringIds.h"
 #include "res/StringTable.h"
 
 #include <algorithm>
@@ -128,7 +129,7 @@ bool CFilePartHandler::WritePart(
 
     // Encode into a separate text so that a failed read appends nothing.
     std::string part = PartHeader(content, parameters, true);
-    SetSendProgressText(LoadResString(147));
+    SetSendProgressText(LoadResString(IDS_ENCODING_ATTACHMENT));
 
     CBase64Coder coder;
     const auto length = static_cast<std::uint64_t>(status.st_size);

@@ -4,6 +4,7 @@
 #include "mail/PartHandler.h"
 #include "mail/SendProgressDlg.h"
 #include "mail/SmtpSession.h"
+#include "res/StringIds.h"
 #include "res/StringTable.h"
 #include "ui/DialogBuilder.h"
 
@@ -24,19 +25,6 @@ constexpr int IDC_MESSAGE = 1012;
 constexpr int IDC_ATTACHMENT = 1014;
 constexpr int IDC_RECEIVER = 1028;
 constexpr int IDC_SUBJECT = 1029;
-
-constexpr unsigned IDS_NO_RECEIVER = 133;
-constexpr unsigned IDS_NO_SUBJECT = 134;
-constexpr unsigned IDS_NO_MESSAGE = 135;
-constexpr unsigned IDS_MAIL_SENT = 136;
-constexpr unsigned IDS_CONNECT_FAILED = 146;
-constexpr unsigned IDS_SENDER_BREAKS_LINE = 730;
-constexpr unsigned IDS_RECEIVER_BREAKS_LINE = 731;
-constexpr unsigned IDS_SUBJECT_BREAKS_LINE = 732;
-constexpr unsigned IDS_SENDER_UNCLOSED = 733;
-constexpr unsigned IDS_RECEIVER_UNCLOSED = 734;
-constexpr unsigned IDS_SEND_CANCELLED = 735;
-constexpr unsigned IDS_RECEIVERS_REFUSED = 736;
 
 // The edit box gives line feeds; mail lines end with CR LF (RFC 5322 2.1).
 std::string ToMailLines(const QString& text)

@@ -3,6 +3,7 @@
 #include "picture/ReportPage.h"
 #include "picture/SecretContainer.h"
 #include "res/Log.h"
+#include "res/StringIds.h"
 
 #include <algorithm>
 #include <utility>
@@ -62,7 +63,7 @@ int CBmpPicture::FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& p
     m_capacity = CarrierCapacity(m_mode, dib->GetPixelDataLength());
 
     m_container.assign(std::max(m_capacity, kContainerOverhead), 0);
-    WriteLog(125);
+    WriteLog(IDS_LOG_READ_BMP_SECRET);
     ExtractContainer(m_mode, { dib->GetPixelData(), dib->GetPixelDataLength() }, { m_container.data(), m_capacity });
     m_pDib = std::move(dib);
 
@@ -93,7 +94,7 @@ int CBmpPicture::Save(const std::string& path)
     if (std::string refusal = WhyCannotHide(); !refusal.empty())
         return Fail(kPictureNotSupported, std::move(refusal));
 
-    WriteLog(126);
+    WriteLog(IDS_LOG_SAVE_BMP_SECRET);
     EmbedContainer(
         m_mode, { m_pDib->GetPixelData(), m_pDib->GetPixelDataLength() }, { m_container.data(), m_capacity });
     std::string error;

@@ -1,5 +1,6 @@
 #include "picture/BmpStatus.h"
 
+#include "res/StringIds.h"
 #include "res/StringTable.h"
 
 #include <cstring>
@@ -54,7 +55,7 @@ std::string BmpResult::Reason() const
     const char* text = DescribeBmpStatus(status);
     // The one sentence the string table also holds is taken from there, so
     // the message box of a load shows the table's text.
-    std::string reason = status == BmpStatus::NotBitmap ? LoadResString(144)
+    std::string reason = status == BmpStatus::NotBitmap ? LoadResString(IDS_NOT_BMP_FILE)
         : std::strstr(text, "%u") != nullptr            ? FormatText(text, unsigned(number))
                                                         : std::string(text);
     if (!detail.empty())

@@ -3,6 +3,7 @@
 #include "crypto/PasswordKey.h"
 #include "crypto/UnitCipher.h"
 #include "res/Log.h"
+#include "res/StringIds.h"
 #include "res/StringTable.h"
 
 #include <algorithm>
@@ -33,7 +34,7 @@ std::string DescribeContainerStatus(ContainerStatus status, std::uint32_t dataSp
     case ContainerStatus::NoSecretData:
         return "The picture carries no secret data.";
     case ContainerStatus::WrongPassword:
-        return LoadResString(139);
+        return LoadResString(IDS_WRONG_PASSWORD);
     }
     return {};
 }
@@ -61,7 +62,7 @@ ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view passwo
 
     const PasswordCheck check = MakePasswordCheck(password);
     picture.SetPasswordDigest(check.data());
-    WriteLog(127);
+    WriteLog(IDS_LOG_GENERATE_KEY);
     std::uint8_t* area = picture.GetDataBuffer();
     const CUnitCipher cipher(MakeCipherKey(password));
 
@@ -71,11 +72,11 @@ ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view passwo
         area[i] = std::uint8_t(lengthWord >> (8 * i));
 
     std::vector<std::uint8_t> plain(CipheredLength(message.size()), 0);
-    WriteLog(130);
+    WriteLog(IDS_LOG_ENCRYPT_START);
     std::memcpy(plain.data(), message.data(), message.size());
     for (std::size_t unit = 0; unit < plain.size(); unit += kCipherUnitLength)
         cipher.Encrypt(plain.data() + unit, area + 4 + unit);
-    WriteLog(131);
+    WriteLog(IDS_LOG_ENCRYPT_END);
     picture.MarkSecret();
     return ContainerStatus::Ok;
 }
@@ -95,15 +96,15 @@ ContainerStatus ReadContainer(CCarrierPicture& picture, std::string_view passwor
     if (!std::equal(check.begin(), check.end(), stored))
         return ContainerStatus::WrongPassword;
 
-    WriteLog(127);
+    WriteLog(IDS_LOG_GENERATE_KEY);
     const std::uint8_t* area = picture.GetDataBuffer() + 4;
     const CUnitCipher cipher(MakeCipherKey(password));
     const std::uint32_t dataSpace = picture.GetDataSpace();
     std::vector<std::uint8_t> plain(dataSpace, 0);
-    WriteLog(128);
+    WriteLog(IDS_LOG_DECRYPT_START);
     for (std::size_t unit = 0; unit + kCipherUnitLength <= plain.size(); unit += kCipherUnitLength)
         cipher.Decrypt(area + unit, plain.data() + unit);
-    WriteLog(129);
+    WriteLog(IDS_LOG_DECRYPT_END);
     const auto end = std::find(plain.begin(), plain.end(), std::uint8_t(0));
     message.assign(plain.begin(), end);
     return ContainerStatus::Ok;

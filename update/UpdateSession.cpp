@@ -8,40 +8,13 @@
 #include <system_error>
 
 #include "base/VersionMarker.h"
+#include "res/StringIds.h"
 #include "res/StringTable.h"
 #include "res/Version.h"
 #include "update/PatchList.h"
 #include "update/UpdatePaths.h"
 
 namespace {
-
-// Numbers of the texts the update check writes.
-enum : unsigned {
-    kStringStatusBase = 155, // + status code 1 to 25
-    kStringCanceled = 181,
-    kStringCurrentVersion = 182,
-    kStringVersionUnreadable = 183,
-    kStringReceived = 184,
-    kStringReceiveFailed = 185,
-    kStringWrongUrl = 186,
-    kStringNoThread = 187,
-    kStringLatestVersion = 188,
-    kStringStartingUpdate = 189,
-    kStringUpToDate = 190,
-    kStringSeparator = 191,
-    kStringPatchFound = 192,
-    kStringPatchNotFound = 193,
-    kStringReason = 194,
-    kStringConfirmPatch = 195,
-    kStringPatchNotStarted = 196,
-    kStringPatchStartFailed = 197,
-    kStringPatchRefused = 198,
-    kStringVersionFileUnreadable = 199,
-    kStringPatchListUnreadable = 200,
-    kStringPatchRedirected = 201,
-    kStringPatchUnvouched = 202,
-    kStringAskStartPatch = 203,
-};
 
 constexpr char kVersionFileName[] = "NewerVersion.nfo";
 constexpr char kPatchListName[] = "UpdateInfo.nfo";
@@ -144,22 +117,22 @@ void CUpdateSession::OnStartUpdate()
     std::string error;
     if (!ReadVersionText(m_programFilePath, versionText, error)) {
         m_view.ShowSystemError(m_programFilePath + ": " + error);
-        LogText(kStringVersionUnreadable);
+        LogText(IDS_VERSION_UNREADABLE);
         FinishRun();
         return;
     }
     const std::optional<FileVersion> version = ParseFileVersion(versionText);
     if (!version) {
-        LogText(kStringVersionUnreadable);
+        LogText(IDS_VERSION_UNREADABLE);
         FinishRun();
         return;
     }
     m_currentVersionText = versionText;
     m_currentVersion = *version;
-    m_view.AppendLogText(FormatResString(kStringCurrentVersion, m_currentVersionText.c_str()));
+    m_view.AppendLogText(FormatResString(IDS_CURRENT_VERSION, m_currentVersionText.c_str()));
 
     const std::string url = JoinUrl(m_serverAddress, kVersionFileName);
-    LogText(kStringSeparator);
+    LogText(IDS_SEPARATOR);
     m_updateStage = kStageVersionFile;
     if (!BeginDownload(url))
         FinishRun();
@@ -169,7 +142,7 @@ void CUpdateSession::DownloadNext(int stage, const std::string& fileName)
 {
     const std::string url = JoinUrl(m_serverAddress, fileName);
     m_updateStage = stage;
-    LogText(kStringSeparator);
+    LogText(IDS_SEPARATOR);
     if (!BeginDownload(url))
         FinishRun();
 }
@@ -179,7 +152,7 @@ bool CUpdateSession::BeginDownload(const std::string& url)
     if (m_worker.joinable())
         return true;
     if (!IsValidUrl(url)) {
-        m_view.ShowErrorMessage(kStringWrongUrl);
+        m_view.ShowErrorMessage(IDS_WRONG_URL);
         return false;
     }
     m_request.notify = &m_listener;
@@ -194,7 +167,7 @@ bool CUpdateSession::BeginDownload(const std::string& url)
     try {
         m_worker = std::thread([this] { m_workerFunction(m_request); });
     } catch (const std::system_error&) {
-        m_view.ShowErrorMessage(kStringNoThread);
+        m_view.ShowErrorMessage(IDS_NO_THREAD);
         return false;
     }
     return true;
@@ -205,13 +178,13 @@ void CUpdateSession::OnDownloadStatus(const DownloadProgress* progress)
     std::string line;
     if (progress) {
         const std::uint32_t code = NormalizeStatusCode(progress->statusCode);
-        line = LoadResString(kStringStatusBase + code) + "  " + progress->statusText + "\r\n";
+        line = LoadResString(IDS_DOWNLOAD_STATUS_BASE + code) + "  " + progress->statusText + "\r\n";
         if (m_updateStage >= kStageVersionFile && m_updateStage <= kStagePatchFile && progress->progressMax > 0) {
             const double share = static_cast<double>(progress->progress) * 100.0 / progress->progressMax;
             m_view.SetStageProgress(m_updateStage, static_cast<int>(std::min(share, 100.0)));
         }
     } else {
-        line = LoadResString(kStringCanceled) + "\r\n";
+        line = LoadResString(IDS_RECEIVE_CANCELED) + "\r\n";
     }
     m_view.AppendLogText(line);
 }
@@ -225,25 +198,25 @@ void CUpdateSession::OnDownloadDone()
 
     const std::string cachePath = m_request.cachePath;
     if (cachePath.empty()) {
-        LogText(kStringReceiveFailed);
+        LogText(IDS_RECEIVE_FAILED);
         if (!m_request.failureReason.empty())
-            m_view.AppendLogText(FormatResString(kStringReason, m_request.failureReason.c_str()));
-        LogText(kStringSeparator);
+            m_view.AppendLogText(FormatResString(IDS_REASON, m_request.failureReason.c_str()));
+        LogText(IDS_SEPARATOR);
         FinishRun();
         return;
     }
-    LogText(kStringSeparator);
-    LogText(kStringReceived);
+    LogText(IDS_SEPARATOR);
+    LogText(IDS_RECEIVED);
 
     switch (m_updateStage) {
     case kStageVersionFile:
         switch (IsNewerVersion(cachePath)) {
         case FileCheck::kYes:
-            LogText(kStringStartingUpdate);
+            LogText(IDS_STARTING_UPDATE);
             DownloadNext(kStagePatchList, kPatchListName);
             break;
         case FileCheck::kNo:
-            LogText(kStringUpToDate);
+            LogText(IDS_UP_TO_DATE);
             FinishRun();
             break;
         case FileCheck::kUnreadable:
@@ -257,7 +230,7 @@ void CUpdateSession::OnDownloadDone()
             DownloadNext(kStagePatchFile, m_patchFileName);
             break;
         case FileCheck::kNo:
-            LogText(kStringUpToDate);
+            LogText(IDS_UP_TO_DATE);
             FinishRun();
             break;
         case FileCheck::kUnreadable:
@@ -280,21 +253,21 @@ void CUpdateSession::StartPatch(const std::string& path)
     // non-empty regular file is ever started.
     struct stat status { };
     if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) {
-        m_view.AppendLogText(FormatResString(kStringPatchRefused, path.c_str()));
+        m_view.AppendLogText(FormatResString(IDS_PATCH_REFUSED, path.c_str()));
         FinishRun();
         return;
     }
     // The user decides on what they are told: where the program really came
     // from and, when it came over plain http, that nothing vouches for it.
     const std::string& source = m_request.sourceUrl.empty() ? m_request.url : m_request.sourceUrl;
-    std::string question = FormatResString(kStringConfirmPatch, source.c_str(), path.c_str());
+    std::string question = FormatResString(IDS_CONFIRM_PATCH, source.c_str(), path.c_str());
     if (source != m_request.url)
-        question += FormatResString(kStringPatchRedirected, m_request.url.c_str());
+        question += FormatResString(IDS_PATCH_REDIRECTED, m_request.url.c_str());
     if (!IsHttpsUrl(source))
-        question += LoadResString(kStringPatchUnvouched);
-    question += LoadResString(kStringAskStartPatch);
+        question += LoadResString(IDS_PATCH_UNVOUCHED);
+    question += LoadResString(IDS_ASK_START_PATCH);
     if (!m_view.AskYesNo(question)) {
-        LogText(kStringPatchNotStarted);
+        LogText(IDS_PATCH_NOT_STARTED);
         FinishRun();
         return;
     }
@@ -306,7 +279,7 @@ void CUpdateSession::StartPatch(const std::string& path)
     else if (error.empty())
         error = "unknown reason";
     if (!error.empty()) {
-        m_view.AppendLogText(FormatResString(kStringPatchStartFailed, error.c_str()));
+        m_view.AppendLogText(FormatResString(IDS_PATCH_START_FAILED, error.c_str()));
         FinishRun();
         return;
     }
@@ -320,7 +293,7 @@ CUpdateSession::FileCheck CUpdateSession::IsNewerVersion(const std::string& path
     std::string contents;
     std::string error;
     if (!ReadRegularFile(path, kVersionFileReadLimit, false, contents, error)) {
-        m_view.AppendLogText(FormatResString(kStringVersionFileUnreadable, error.c_str()));
+        m_view.AppendLogText(FormatResString(IDS_VERSION_FILE_UNREADABLE, error.c_str()));
         return FileCheck::kUnreadable;
     }
     // An error page sent as if it were the file, or any other text that does
@@ -328,11 +301,11 @@ CUpdateSession::FileCheck CUpdateSession::IsNewerVersion(const std::string& path
     const std::optional<FileVersion> latest = ParseFileVersion(StripByteOrderMark(contents));
     if (!latest) {
         m_view.AppendLogText(FormatResString(
-            kStringVersionFileUnreadable, "it does not begin with a version in the form \"1, 0, 0, 1\""));
+            IDS_VERSION_FILE_UNREADABLE, "it does not begin with a version in the form \"1, 0, 0, 1\""));
         return FileCheck::kUnreadable;
     }
     const auto& parts = latest->parts;
-    m_view.AppendLogText(FormatResString(kStringLatestVersion, parts[0], parts[1], parts[2], parts[3]));
+    m_view.AppendLogText(FormatResString(IDS_LATEST_VERSION, parts[0], parts[1], parts[2], parts[3]));
     return *latest > m_currentVersion ? FileCheck::kYes : FileCheck::kNo;
 }
 
@@ -341,21 +314,21 @@ CUpdateSession::FileCheck CUpdateSession::FindPatchEntry(const std::string& path
     std::string contents;
     std::string error;
     if (!ReadRegularFile(path, kPatchListLimit, true, contents, error)) {
-        m_view.AppendLogText(FormatResString(kStringPatchListUnreadable, error.c_str()));
+        m_view.AppendLogText(FormatResString(IDS_PATCH_LIST_UNREADABLE, error.c_str()));
         return FileCheck::kUnreadable;
     }
     const PatchSearch search = FindPatchRecord(contents, m_currentVersion);
     if (!search.readable) {
         m_view.AppendLogText(
-            FormatResString(kStringPatchListUnreadable, "it holds no record in the form \"1, 0, 0, 1 ; file name\""));
+            FormatResString(IDS_PATCH_LIST_UNREADABLE, "it holds no record in the form \"1, 0, 0, 1 ; file name\""));
         return FileCheck::kUnreadable;
     }
     if (!search.name) {
-        LogText(kStringPatchNotFound);
+        LogText(IDS_PATCH_NOT_FOUND);
         return FileCheck::kNo;
     }
     m_patchFileName = *search.name;
-    m_view.AppendLogText(FormatResString(kStringPatchFound, m_patchFileName.c_str()));
+    m_view.AppendLogText(FormatResString(IDS_PATCH_FOUND, m_patchFileName.c_str()));
     return FileCheck::kYes;
 }
 
