@@ -1,0 +1,54 @@
+#pragma once
+
+#include "SealedKeys.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// A ChaCha20 keystream (libsodium's crypto_stream_chacha20, 64-bit nonce of
+// zeros, block counter from 0) read as 64-bit little-endian words.
+class CKeyStream {
+public:
+    explicit CKeyStream(const CSealedKey& key);
+    ~CKeyStream();
+    CKeyStream(const CKeyStream&) = delete;
+    CKeyStream& operator=(const CKeyStream&) = delete;
+
+    std::uint64_t NextWord();
+    // A uniform integer in [0, bound), bound > 0, without bias: Lemire's
+    // multiply-and-reject over 64-bit words (the high half of word * bound,
+    // drawing again while the low half is below 2^64 mod bound).
+    std::uint64_t Below(std::uint64_t bound);
+
+private:
+    void Refill();
+
+    static constexpr std::size_t kBufferBytes = 4096;
+    CSealedKey m_key;
+    std::array<std::uint8_t, kBufferBytes> m_buffer {};
+    std::size_t m_used = kBufferBytes;
+    std::uint64_t m_block = 0;
+};
+
+// The keyed order of the cover elements: a Fisher-Yates shuffle of 0 .. N-1
+// drawn one position at a time. Draw j swaps entry j with entry
+// j + Below(N - j) and fixes entry j as position j. The salt's positions are
+// drawn first with one keystream, the rest continue the same shuffle with
+// another, so every element is used at most once.
+class CKeyedOrder {
+public:
+    // Throws std::bad_alloc when the order does not fit in memory.
+    explicit CKeyedOrder(std::uint32_t count);
+
+    void Draw(std::size_t count, CKeyStream& stream);
+    std::size_t Drawn() const { return m_drawn; }
+    // Positions [first, first + count) of the drawn ones.
+    std::span<const std::uint32_t> Positions(std::size_t first, std::size_t count) const;
+
+private:
+    std::vector<std::uint32_t> m_order;
+    std::size_t m_drawn = 0;
+};
