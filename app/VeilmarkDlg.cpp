@@ -185,7 +185,8 @@ bool CVeilmarkDlg::CloseCurrentPicture()
 
 void CVeilmarkDlg::LoadChosenFile(const std::string& path)
 {
-    if (PictureKindFromPath(path) == PictureKind::Unknown) {
+    // The desktop program opens the pictures the compatible format carries.
+    if (const PictureKind kind = PictureKindFromPath(path); kind == PictureKind::Unknown || kind == PictureKind::Png) {
         ShowMessage(
             ToUiText(FormatResString(IDS_UNSUPPORTED_FILE, path.c_str())), QMessageBox::Ok, QMessageBox::Warning);
         return;

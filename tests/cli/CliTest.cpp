@@ -185,11 +185,17 @@ TEST_F(CliTest, HideOntoTheInputItself)
 
 TEST_F(CliTest, PictureWithoutSecret)
 {
+    // A bitmap with samples may hold a sealed message that only a password
+    // finds; one without samples plainly carries nothing.
     Put("in.bmp", MakeBmp({}));
+    Put("four.bmp", MakeBmp({ .bitCount = 4 }));
     Put("pw", "pw\n");
     const RunResult result = Run({ "reveal", "in.bmp", "--password-file", "pw" });
     EXPECT_EQ(result.status, 5);
-    ExpectOneErrorLine(result, "carries no secret data");
+    ExpectOneErrorLine(result, "No hidden message opens with this password");
+    const RunResult four = Run({ "reveal", "four.bmp", "--password-file", "pw" });
+    EXPECT_EQ(four.status, 5);
+    ExpectOneErrorLine(four, "carries no secret data");
 }
 
 struct BadPictureCase {
@@ -242,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Files, CliBadPicture,
             "claim more bytes than the file holds" },
         BadPictureCase { "Depth2", "two.bmp", MakeBmp({ .bitCount = 2 }), "Bit depth 2 is not supported" },
         BadPictureCase { "Missing", "missing.bmp", {}, "No such file or directory" },
-        BadPictureCase { "UnknownKind", "picture.png", MakeBmp({}), "Unknown picture type" }),
+        BadPictureCase { "UnknownKind", "picture.gif", MakeBmp({}), "Unknown picture type" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliTest, RunLengthEncodedBitmapIsShownButNotWritten)
