@@ -17,10 +17,12 @@ constexpr std::uint32_t kMaxChunkLength = 0x7FFFFFFF; // PNG 5.3: at most 2^31 -
 // the same compressed stream.
 constexpr std::size_t kEncoderBufferSize = 256 * 1024;
 
-// Every row is filtered with the better of Sub and Up for that row: nearly the
-// file size of trying all five filters on photographs, at a fraction of the
-// time (the encode of a large picture dominates a sealed hide).
-constexpr int kRowFilters = PNG_FILTER_SUB | PNG_FILTER_UP;
+// Every row is filtered with Sub and deflated with zlib's run-length
+// strategy: on photographs that is both faster (about 1.2 s for 24 MP RGB
+// here, against 7 s at level 6 with adaptive filters) and smaller than zlib
+// level 1, and within a few per cent of level 6.
+constexpr int kRowFilters = PNG_FILTER_SUB;
+constexpr int kCompressionStrategy = 3; // Z_RLE
 
 struct MemorySource {
     const std::uint8_t* data;
@@ -184,6 +186,7 @@ bool EncodeRows(
     png_set_IHDR(png, info, width, height, bitDepth, colorType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, CPngPicture::kCompressionLevel);
+    png_set_compression_strategy(png, kCompressionStrategy);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, kRowFilters);
     png_set_compression_buffer_size(png, kEncoderBufferSize);
     png_write_info(png, info);

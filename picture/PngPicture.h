@@ -50,8 +50,9 @@ public:
     // The samples of the decoded rows (empty grid when there are none).
     SampleGrid GetSampleGrid();
 
-    // zlib level and row filters of the encoder (see PngPicture.cpp).
-    static constexpr int kCompressionLevel = 6;
+    // zlib level of the encoder; its strategy and row filter are in
+    // PngPicture.cpp.
+    static constexpr int kCompressionLevel = 1;
 
 private:
     bool Fail(std::string reason);

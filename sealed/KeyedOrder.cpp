@@ -49,23 +49,58 @@ std::uint64_t CKeyStream::Below(std::uint64_t bound)
 }
 
 CKeyedOrder::CKeyedOrder(std::uint32_t count)
-    : m_order(count)
+    : m_count(count)
 {
+}
+
+void CKeyedOrder::Expect(std::uint64_t draws)
+{
+    // A moved entry costs a map node of some 32 bytes and a hashed look-up,
+    // some ten times a swap in a whole array of 4 bytes per element: the map
+    // pays only for a few draws in a large cover.
+    if (!m_order.empty() || draws * 256 < m_count)
+        return;
+    m_order.resize(m_count);
     std::iota(m_order.begin(), m_order.end(), std::uint32_t(0));
+    for (const auto& [index, value] : m_moved)
+        m_order[index] = value;
+    std::copy(m_positions.begin(), m_positions.end(), m_order.begin());
+    m_moved.clear();
+    m_positions.clear();
+    m_positions.shrink_to_fit();
 }
 
 void CKeyedOrder::Draw(std::size_t count, CKeyStream& stream)
 {
-    assert(count <= m_order.size() - m_drawn);
-    const std::uint64_t size = m_order.size();
-    for (std::size_t end = m_drawn + count; m_drawn < end; ++m_drawn) {
-        const std::size_t other = m_drawn + std::size_t(stream.Below(size - m_drawn));
-        std::swap(m_order[m_drawn], m_order[other]);
+    assert(count <= m_count - m_drawn);
+    const std::uint64_t size = m_count;
+    const std::size_t end = m_drawn + count;
+    if (!m_order.empty()) {
+        for (; m_drawn < end; ++m_drawn) {
+            const std::size_t other = m_drawn + std::size_t(stream.Below(size - m_drawn));
+            std::swap(m_order[m_drawn], m_order[other]);
+        }
+        return;
+    }
+    const auto entry = [this](std::uint32_t index) {
+        const auto found = m_moved.find(index);
+        return found == m_moved.end() ? index : found->second;
+    };
+    m_positions.reserve(end);
+    for (; m_drawn < end; ++m_drawn) {
+        const std::uint32_t here = std::uint32_t(m_drawn);
+        const std::uint32_t other = std::uint32_t(m_drawn + stream.Below(size - m_drawn));
+        const std::uint32_t drawn = entry(other);
+        m_moved[other] = entry(here);
+        m_moved.erase(here); // entry `here` is fixed now and lives in m_positions
+        m_positions.push_back(drawn);
     }
 }
 
 std::span<const std::uint32_t> CKeyedOrder::Positions(std::size_t first, std::size_t count) const
 {
     assert(first + count <= m_drawn);
-    return { m_order.data() + first, count };
+    if (!m_order.empty())
+        return { m_order.data() + first, count };
+    return { m_positions.data() + first, count };
 }

@@ -66,6 +66,16 @@ std::unique_ptr<CKeyedOrder> MakeOrder(std::uint64_t count)
     }
 }
 
+bool ExpectDraws(CKeyedOrder& order, std::uint64_t draws)
+{
+    try {
+        order.Expect(draws);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 } // namespace
 
 std::string DescribeSealedStatus(SealedStatus status)
@@ -133,7 +143,7 @@ SealedStatus SealPayload(CCoverElements& elements, std::string_view password, co
         randombytes_buf(salt.data(), salt.size());
 
     std::unique_ptr<CKeyedOrder> order = MakeOrder(count);
-    if (!order)
+    if (!order || !ExpectDraws(*order, kSealedFixedElements + plan.Elements()))
         return SealedStatus::OutOfMemory;
     {
         CKeyStream saltStream(SaltOrderKey(password));
@@ -245,6 +255,8 @@ SealedStatus OpenPayload(
     } catch (const std::bad_alloc&) {
         return SealedStatus::OutOfMemory;
     }
+    if (!ExpectDraws(*order, kSealedFixedElements + plan.Elements()))
+        return SealedStatus::OutOfMemory;
     order->Draw(std::size_t(plan.Elements()), orderStream);
     if (!ExtractMatrix(
             elements, order->Positions(kSealedFixedElements, std::size_t(plan.Elements())), plan, body, 8 * bodyBytes))

@@ -18,19 +18,32 @@ TEST(KeyedOrder, SaltAndKeyStreamsTogetherDrawEveryElementOnce)
 {
     ASSERT_TRUE(StartSodium());
     constexpr std::uint32_t kCount = 5000;
-    CKeyedOrder order(kCount);
-    CKeyStream first(SaltOrderKey("one"));
-    CKeyStream second(SaltOrderKey("two"));
-    order.Draw(128, first);
-    order.Draw(kCount - 128, second);
-    const auto positions = order.Positions(0, kCount);
-    std::vector<std::uint32_t> sorted(positions.begin(), positions.end());
+    // Kept sparse throughout, made whole at once, or made whole midway: the
+    // same shuffle.
+    std::vector<std::vector<std::uint32_t>> drawn;
+    for (int whole : { 0, 1, 2 }) {
+        CKeyedOrder order(kCount);
+        if (whole == 1)
+            order.Expect(kCount);
+        CKeyStream first(SaltOrderKey("one"));
+        CKeyStream second(SaltOrderKey("two"));
+        order.Draw(128, first);
+        order.Draw(100, second);
+        if (whole == 2)
+            order.Expect(kCount);
+        order.Draw(kCount - 228, second);
+        const auto positions = order.Positions(0, kCount);
+        drawn.emplace_back(positions.begin(), positions.end());
+    }
+    EXPECT_EQ(drawn[0], drawn[1]);
+    EXPECT_EQ(drawn[0], drawn[2]);
+    std::vector<std::uint32_t> sorted = drawn[0];
     std::sort(sorted.begin(), sorted.end());
     std::vector<std::uint32_t> all(kCount);
     std::iota(all.begin(), all.end(), 0u);
     EXPECT_EQ(sorted, all);
     // A keyed order, not the identity or a rotation of it.
-    EXPECT_LT(std::count_if(positions.begin(), positions.begin() + 128, [](std::uint32_t p) { return p < 128; }), 20);
+    EXPECT_LT(std::count_if(drawn[0].begin(), drawn[0].begin() + 128, [](std::uint32_t p) { return p < 128; }), 20);
 }
 
 TEST(KeyedOrder, BelowStaysInRangeAndCoversIt)
