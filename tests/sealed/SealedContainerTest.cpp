@@ -4,6 +4,7 @@
 #include "SealedTestSupport.h"
 
 #include <algorithm>
+#include <array>
 #include <gtest/gtest.h>
 #include <numeric>
 
@@ -322,6 +323,47 @@ TEST(SealedContainer, FormatParametersRoundTrip)
     EXPECT_EQ(opened.bytes, payload.bytes);
     // The cheap parameters derive another key: the format's cost is fixed.
     EXPECT_EQ(OpenPayload(elements, "pw", opened, kCheapKdf), SealedStatus::NotFound);
+}
+
+} // namespace
+
+namespace {
+
+// The test vector of docs/sealed-format.md, checked independently by
+// sealed_oracle.py: password "Veilmark", salt 00 01 .. 0F, a cover of 4096
+// byte samples of value (7i + 3) mod 256, the text "Hi", every step upward.
+TEST(SealedContainer, KnownAnswerVector)
+{
+    ByteCover cover(4096);
+    for (std::size_t i = 0; i < cover.bytes.size(); ++i)
+        cover.bytes[i] = std::uint8_t(i * 7 + 3);
+    CSampleGridElements elements = cover.Elements();
+    std::array<std::uint8_t, kSealedSaltBytes> salt {};
+    std::iota(salt.begin(), salt.end(), std::uint8_t(0));
+    CAlwaysUp up;
+    SealOptions options;
+    options.salt = salt.data();
+    options.directions = &up;
+    SealedPayload payload;
+    payload.bytes = { 'H', 'i' };
+    SealReport report;
+    ASSERT_EQ(SealPayload(elements, "Veilmark", payload, options, &report), SealedStatus::Ok);
+    EXPECT_EQ(report.bodyCodeBits, 7u);
+    EXPECT_EQ(report.elementsUsed, 2987u);
+
+    // Salt bits 0-7 are those of 0x00, at these positions.
+    const std::uint32_t saltPositions[] = { 775, 4024, 1332, 3724, 1254, 1434, 560, 1388 };
+    const std::uint8_t saltValues[] = { 52, 12, 112, 216, 78, 58, 84, 248 };
+    for (std::size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(cover.bytes[saltPositions[i]], saltValues[i]) << i;
+    const std::uint32_t headerPositions[] = { 1339, 2178, 1219, 3560, 712, 2166, 4064, 2837 };
+    const char headerBits[] = "01101111";
+    for (std::size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(cover.bytes[headerPositions[i]] & 1, unsigned(headerBits[i] - '0')) << i;
+    CSealedKey master;
+    ASSERT_TRUE(DeriveMasterKey("Veilmark", salt.data(), kSealedKdf, master));
+    EXPECT_EQ(master.data()[0], 0xFF);
+    EXPECT_EQ(master.data()[31], 0x05);
 }
 
 } // namespace
