@@ -36,6 +36,9 @@
 
 namespace {
 
+// The desktop program opens the pictures the compatible format carries.
+bool CanOpenHere(PictureKind kind) { return kind == PictureKind::Bmp || kind == PictureKind::Jpeg; }
+
 constexpr int IDC_LOAD_PICTURE = 1001;
 constexpr int IDC_SAVE_PICTURE = 1002;
 constexpr int IDC_PROGRAM_OPTION = 1006;
@@ -167,7 +170,7 @@ void CVeilmarkDlg::LoadPictureFile(const QString& path)
 {
     // A file the program cannot load is refused before the current picture
     // is given up for it.
-    if (PictureKindFromPath(path.toStdString()) == PictureKind::Unknown) {
+    if (!CanOpenHere(PictureKindFromPath(path.toStdString()))) {
         RefuseUnsupportedFile(path.toStdString());
         return;
     }
@@ -208,7 +211,7 @@ bool CVeilmarkDlg::CloseCurrentPicture()
 
 void CVeilmarkDlg::LoadChosenFile(const std::string& path)
 {
-    if (PictureKindFromPath(path) == PictureKind::Unknown) {
+    if (!CanOpenHere(PictureKindFromPath(path))) {
         RefuseUnsupportedFile(path);
         return;
     }

@@ -10,6 +10,7 @@ std::unique_ptr<CCarrierPicture> CreatePicture(PictureKind kind)
         return std::make_unique<CBmpPicture>();
     case PictureKind::Jpeg:
         return std::make_unique<CJpegPicture>();
+    case PictureKind::Png: // carries only the sealed format
     case PictureKind::Unknown:
         break;
     }
@@ -20,7 +21,9 @@ std::string UnsupportedPictureReason(PictureKind kind)
 {
     switch (kind) {
     case PictureKind::Unknown:
-        return "Unknown picture type: the file name must end in .bmp, .jpg or .jpeg";
+        return "Unknown picture type: the file name must end in .bmp, .jpg, .jpeg or .png";
+    case PictureKind::Png:
+        return "A PNG picture carries only sealed messages (hide --sealed)";
     case PictureKind::Bmp:
     case PictureKind::Jpeg:
         break;

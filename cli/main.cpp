@@ -2,7 +2,9 @@
 // picture, for scripts and headless use.
 
 #include "base/FileIO.h"
+#include "cli/ExitStatus.h"
 #include "cli/PictureFactory.h"
+#include "cli/SealedCommands.h"
 #include "cli/StandardInput.h"
 #include "crypto/PasswordKey.h"
 #include "jpeg/JpegPicture.h"
@@ -11,6 +13,7 @@
 #include "picture/SecretContainer.h"
 #include "res/Log.h"
 #include "res/Version.h"
+#include "sealed/SealedContainer.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,31 +27,24 @@
 
 namespace {
 
-constexpr const char* kProgramName = "veilmark-cli";
-
-enum ExitStatus {
-    kExitOk = 0,
-    kExitUsage = 1,
-    kExitBadPicture = 2,
-    kExitWrongPassword = 3,
-    kExitMessageTooLong = 4,
-    kExitNoSecret = 5,
-    kExitCannotWrite = 6,
-};
-
 constexpr const char* kUsage = "Usage:\n"
                                "  veilmark-cli info    PICTURE\n"
                                "  veilmark-cli hide    PICTURE OUTPUT [--message-file F] [--password-file F]\n"
-                               "  veilmark-cli reveal  PICTURE [--password-file F]\n"
+                               "  veilmark-cli hide    PICTURE OUTPUT --sealed [--message-file F | --file F]\n"
+                               "                       [--password-file F]\n"
+                               "  veilmark-cli reveal  PICTURE [--password-file F] [--output F [--force]]\n"
                                "  veilmark-cli --help | --version\n"
                                "\n"
                                "Hides a message, enciphered under a password, in a BMP or JPEG picture, and\n"
-                               "reveals it again.\n"
+                               "reveals it again. With --sealed the message or file is hidden in the sealed\n"
+                               "format (BMP and PNG pictures), which keeps it secret; without it, in the format\n"
+                               "compatible with earlier versions.\n"
                                "\n"
                                "  info     print key: value lines about PICTURE\n"
                                "  hide     hide the message in PICTURE and write the result to OUTPUT, a file of\n"
                                "           the same kind (OUTPUT may be PICTURE itself)\n"
-                               "  reveal   write the hidden message to standard output\n"
+                               "  reveal   write the hidden message to standard output (or --output); the\n"
+                               "           compatible format is tried first, then the sealed one\n"
                                "\n"
                                "Options:\n"
                                "  --message-file F   read the message from F (default: standard input);\n"
@@ -57,6 +53,11 @@ constexpr const char* kUsage = "Usage:\n"
                                "                     line from standard input (the message then follows it).\n"
                                "                     Without this option the password is asked for on the\n"
                                "                     terminal.\n"
+                               "  --sealed           hide in the sealed format; any bytes may be hidden\n"
+                               "  --file F           hide the whole file F with its name (with --sealed)\n"
+                               "  --output F         write the revealed message or file to F, never over an\n"
+                               "                     existing file unless --force is given\n"
+                               "  --force            let --output replace an existing file\n"
                                "  --verbose          write the program's log lines to standard error\n"
                                "  --help             show this text\n"
                                "  --version          show the program version\n"
@@ -65,17 +66,15 @@ constexpr const char* kUsage = "Usage:\n"
                                "supported, 3 wrong password, 4 the message does not fit, 5 the picture carries\n"
                                "no secret data, 6 the output cannot be written.\n";
 
-int Fail(int status, const std::string& line)
-{
-    std::fprintf(stderr, "%s: %s\n", kProgramName, line.c_str());
-    return status;
-}
-
 struct Arguments {
     std::string command;
     std::vector<std::string> operands;
     std::optional<std::string> messageFile;
     std::optional<std::string> passwordFile;
+    std::optional<std::string> file;
+    std::optional<std::string> output;
+    bool sealed = false;
+    bool force = false;
     bool verbose = false;
     bool help = false;
     bool version = false;
@@ -112,6 +111,8 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
         bool* flag = name == "--help" ? &arguments.help
             : name == "--version"     ? &arguments.version
             : name == "--verbose"     ? &arguments.verbose
+            : name == "--sealed"      ? &arguments.sealed
+            : name == "--force"       ? &arguments.force
                                       : nullptr;
         if (flag) {
             if (value) {
@@ -123,6 +124,8 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
         }
         std::optional<std::string>* target = name == "--message-file" ? &arguments.messageFile
             : name == "--password-file"                               ? &arguments.passwordFile
+            : name == "--file"                                        ? &arguments.file
+            : name == "--output"                                      ? &arguments.output
                                                                       : nullptr;
         if (!target) {
             error = "unknown option '" + argument + "' (see veilmark-cli --help)";
@@ -166,6 +169,8 @@ int LoadPicture(const std::string& path, std::unique_ptr<CCarrierPicture>& pictu
 
 int RunInfo(const std::string& path)
 {
+    if (PictureKindFromPath(path) == PictureKind::Png)
+        return RunPngInfo(path);
     std::unique_ptr<CCarrierPicture> picture;
     if (const int status = LoadPicture(path, picture); status != kExitOk)
         return status;
@@ -186,6 +191,7 @@ int RunInfo(const std::string& path)
     std::printf("data-space: %u\n", unsigned(dataSpace));
     std::printf("max-message-length: %zu\n", MaxMessageLength(dataSpace));
     std::printf("secret: %s\n", picture->HasSecretData() ? "yes" : "no");
+    PrintSealedInfo(path, PictureKindFromPath(path));
     return std::fflush(stdout) == 0 ? kExitOk : Fail(kExitCannotWrite, "cannot write to standard output");
 }
 
@@ -230,11 +236,21 @@ int RunHide(const Arguments& arguments)
 {
     const std::string& inputPath = arguments.operands[0];
     const std::string& outputPath = arguments.operands[1];
+    if (arguments.sealed) {
+        CStandardInput input;
+        SealedHideRequest request { inputPath, outputPath, arguments.messageFile, arguments.file,
+            arguments.passwordFile && *arguments.passwordFile == "-" };
+        return RunSealedHide(
+            request, input, [&](std::string& password) { return ReadPassword(arguments, input, true, password); });
+    }
     const PictureKind kind = PictureKindFromPath(inputPath);
     if (kind != PictureKind::Unknown && PictureKindFromPath(outputPath) != kind)
         return Fail(kExitUsage,
             "OUTPUT must be a picture of the same kind as PICTURE (a name ending in "
-                + std::string(kind == PictureKind::Bmp ? ".bmp" : ".jpg or .jpeg") + ")");
+                + std::string(kind == PictureKind::Bmp ? ".bmp"
+                        : kind == PictureKind::Png     ? ".png"
+                                                       : ".jpg or .jpeg")
+                + ")");
 
     std::unique_ptr<CCarrierPicture> picture;
     if (const int status = LoadPicture(inputPath, picture); status != kExitOk)
@@ -307,17 +323,35 @@ int RunHide(const Arguments& arguments)
     }
 }
 
+// The compatible format first: its magic says whether it is there. A bitmap
+// without it, or whose check refuses the password, may still hold a sealed
+// message, which only the password can find.
 int RunReveal(const Arguments& arguments)
 {
     const std::string& path = arguments.operands[0];
+    const RevealTarget target { arguments.output, arguments.force };
+    if (const int status = CheckRevealTarget(target); status != kExitOk)
+        return status;
+    const std::string noSealedMessage = path + ": " + DescribeSealedStatus(SealedStatus::NotFound);
+    CStandardInput input;
+    std::string password;
+    if (PictureKindFromPath(path) == PictureKind::Png) {
+        if (const int status = ReadPassword(arguments, input, false, password); status != kExitOk)
+            return status;
+        return RevealSealed(path, password, target, kExitNoSecret, noSealedMessage);
+    }
+
     std::unique_ptr<CCarrierPicture> picture;
     if (const int status = LoadPicture(path, picture); status != kExitOk)
         return status;
-    if (!picture->HasSecretData())
-        return Fail(kExitNoSecret, path + ": " + DescribeContainerStatus(ContainerStatus::NoSecretData, 0));
+    if (!picture->HasSecretData()) {
+        if (!OffersSealedSamples(path))
+            return Fail(kExitNoSecret, path + ": " + DescribeContainerStatus(ContainerStatus::NoSecretData, 0));
+        if (const int status = ReadPassword(arguments, input, false, password); status != kExitOk)
+            return status;
+        return RevealSealed(path, password, target, kExitNoSecret, noSealedMessage);
+    }
 
-    CStandardInput input;
-    std::string password;
     if (const int status = ReadPassword(arguments, input, false, password); status != kExitOk)
         return status;
     std::string message;
@@ -326,15 +360,15 @@ int RunReveal(const Arguments& arguments)
     case ContainerStatus::Ok:
         break;
     case ContainerStatus::WrongPassword:
+        if (OffersSealedSamples(path))
+            return RevealSealed(path, password, target, kExitWrongPassword, DescribeContainerStatus(status, 0));
         return Fail(kExitWrongPassword, DescribeContainerStatus(status, 0));
     case ContainerStatus::PasswordTooLong:
         return Fail(kExitUsage, DescribeContainerStatus(status, 0));
     default:
         return Fail(kExitBadPicture, path + ": " + DescribeContainerStatus(status, 0));
     }
-    if (std::fwrite(message.data(), 1, message.size(), stdout) != message.size() || std::fflush(stdout) != 0)
-        return Fail(kExitCannotWrite, std::string("cannot write to standard output: ") + std::strerror(errno));
-    return kExitOk;
+    return WriteRevealed({ reinterpret_cast<const std::uint8_t*>(message.data()), message.size() }, target);
 }
 
 // The log lines end in "\r\n"; a terminal wants "\n".
@@ -392,6 +426,17 @@ int main(int argc, char** argv)
         return Fail(kExitUsage, std::string(shape->name) + " takes no --message-file");
     if (arguments.passwordFile && !shape->takesPassword)
         return Fail(kExitUsage, std::string(shape->name) + " takes no --password-file");
+    const bool hide = arguments.command == "hide";
+    const bool reveal = arguments.command == "reveal";
+    if ((arguments.sealed && !hide) || (arguments.file && !arguments.sealed))
+        return Fail(
+            kExitUsage, arguments.sealed ? std::string(shape->name) + " takes no --sealed" : "--file needs --sealed");
+    if (arguments.file && arguments.messageFile)
+        return Fail(kExitUsage, "give either --message-file or --file, not both");
+    if ((arguments.output || arguments.force) && !reveal)
+        return Fail(kExitUsage, std::string(shape->name) + " takes no " + (arguments.output ? "--output" : "--force"));
+    if (arguments.force && !arguments.output)
+        return Fail(kExitUsage, "--force needs --output");
     std::optional<CScopedLogSink> logSink;
     if (arguments.verbose)
         logSink.emplace(WriteLogLineToStandardError);

@@ -17,5 +17,7 @@ PictureKind PictureKindFromPath(const std::string& path)
         return PictureKind::Bmp;
     if (extension == "jpg" || extension == "jpeg")
         return PictureKind::Jpeg;
+    if (extension == "png")
+        return PictureKind::Png;
     return PictureKind::Unknown;
 }

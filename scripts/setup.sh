@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libssl-dev libcurl4-openssl-dev
+  libsodium-dev libpng-dev optipng
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   python3 python3-aiosmtpd openssl

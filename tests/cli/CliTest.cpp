@@ -252,11 +252,17 @@ TEST_F(CliTest, HideOntoTheInputItself)
 
 TEST_F(CliTest, PictureWithoutSecret)
 {
+    // A bitmap with samples may hold a sealed message that only a password
+    // finds; one without samples plainly carries nothing.
     Put("in.bmp", MakeBmp({}));
+    Put("four.bmp", MakeBmp({ .bitCount = 4 }));
     Put("pw", "pw\n");
     const RunResult result = Run({ "reveal", "in.bmp", "--password-file", "pw" });
     EXPECT_EQ(result.status, 5);
-    ExpectOneErrorLine(result, "carries no secret data");
+    ExpectOneErrorLine(result, "No hidden message opens with this password");
+    const RunResult four = Run({ "reveal", "four.bmp", "--password-file", "pw" });
+    EXPECT_EQ(four.status, 5);
+    ExpectOneErrorLine(four, "carries no secret data");
 }
 
 struct BadPictureCase {
@@ -311,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(Files, CliBadPicture,
         BadPictureCase {
             "RowsCutShort", "cut.bmp", MakeBmp({ .pixelLength = 6 }), "The bitmap's pixel data is cut short" },
         BadPictureCase { "Missing", "missing.bmp", {}, "No such file or directory" },
-        BadPictureCase { "UnknownKind", "picture.png", MakeBmp({}), "Unknown picture type" }),
+        BadPictureCase { "UnknownKind", "picture.gif", MakeBmp({}), "Unknown picture type" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 class CliCompressed : public CliTest, public testing::WithParamInterface<std::uint32_t> { };

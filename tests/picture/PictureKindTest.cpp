@@ -9,6 +9,7 @@ TEST(PictureKind, ByExtensionOfFileName)
         { "/x/A.BMP", PictureKind::Bmp },
         { "photo.JpG", PictureKind::Jpeg },
         { "photo.jpeg", PictureKind::Jpeg },
+        { "scan.PNG", PictureKind::Png },
         { "a.bmp.txt", PictureKind::Unknown },
         { "dir.bmp/picture", PictureKind::Unknown },
         { "picture", PictureKind::Unknown },

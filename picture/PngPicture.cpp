@@ -1,0 +1,361 @@
+#include "picture/PngPicture.h"
+
+#include "base/FileIO.h"
+
+#include <csetjmp>
+#include <cstring>
+#include <new>
+#include <png.h>
+#include <utility>
+
+namespace {
+
+constexpr std::size_t kSignatureLength = 8;
+constexpr std::size_t kChunkOverhead = 12; // length, type, CRC
+constexpr std::uint32_t kMaxChunkLength = 0x7FFFFFFF; // PNG 5.3: at most 2^31 - 1
+// Larger image data chunks than libpng's 8 KiB default: fewer chunk headers,
+// the same compressed stream.
+constexpr std::size_t kEncoderBufferSize = 256 * 1024;
+
+// Every row is filtered with Sub and deflated with zlib's run-length
+// strategy: on photographs that is both faster (about 1.2 s for 24 MP RGB
+// here, against 7 s at level 6 with adaptive filters) and smaller than zlib
+// level 1, and within a few per cent of level 6.
+constexpr int kRowFilters = PNG_FILTER_SUB;
+constexpr int kCompressionStrategy = 3; // Z_RLE
+
+struct MemorySource {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at;
+};
+
+// What libpng's callbacks share with the code that called into libpng. The
+// objects live outside the functions that call setjmp, so a longjmp never
+// skips a destructor or leaves one of them in an indeterminate state.
+struct CodecState {
+    std::string error;
+    std::vector<png_bytep> rows;
+    std::vector<std::uint8_t> output;
+};
+
+void OnError(png_structp png, png_const_charp message)
+{
+    auto* state = static_cast<CodecState*>(png_get_error_ptr(png));
+    try {
+        state->error = message ? message : "libpng failed";
+    } catch (...) {
+    }
+    png_longjmp(png, 1);
+}
+
+void OnWarning(png_structp, png_const_charp) { }
+
+void ReadFromMemory(png_structp png, png_bytep out, png_size_t length)
+{
+    auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
+    if (length > source->size - source->at)
+        png_error(png, "The file ends inside the picture");
+    std::memcpy(out, source->data + source->at, length);
+    source->at += length;
+}
+
+void WriteToMemory(png_structp png, png_bytep data, png_size_t length)
+{
+    auto* state = static_cast<CodecState*>(png_get_io_ptr(png));
+    try {
+        state->output.insert(state->output.end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        png_error(png, "Out of memory while encoding the picture");
+    }
+}
+
+void FlushMemory(png_structp) { }
+
+std::uint32_t ReadBigEndian32(const std::uint8_t* bytes)
+{
+    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 | std::uint32_t(bytes[2]) << 8
+        | std::uint32_t(bytes[3]);
+}
+
+struct Chunk {
+    std::size_t start = 0;
+    std::size_t length = 0; // the whole chunk: length, type, data and CRC
+    bool isImageData = false;
+    bool isHeader = false;
+};
+
+// The chunks from the signature to IEND; `end` is where IEND stops (bytes
+// after it are kept as they are).
+bool WalkChunks(std::span<const std::uint8_t> file, std::vector<Chunk>& chunks, std::size_t& end)
+{
+    chunks.clear();
+    std::size_t at = kSignatureLength;
+    while (at <= file.size() && file.size() - at >= kChunkOverhead) {
+        const std::uint32_t dataLength = ReadBigEndian32(file.data() + at);
+        if (dataLength > kMaxChunkLength || dataLength > file.size() - at - kChunkOverhead)
+            return false;
+        Chunk chunk;
+        chunk.start = at;
+        chunk.length = kChunkOverhead + dataLength;
+        const std::uint8_t* type = file.data() + at + 4;
+        chunk.isImageData = std::memcmp(type, "IDAT", 4) == 0;
+        chunk.isHeader = std::memcmp(type, "IHDR", 4) == 0;
+        chunks.push_back(chunk);
+        at += chunk.length;
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            end = at;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DecodeRows(CodecState& state, std::span<const std::uint8_t> file, std::uint64_t maxImageBytes,
+    std::vector<std::uint8_t>& image, std::uint32_t& width, std::uint32_t& height, int& bitDepth, int& colorType,
+    bool& interlaced, bool& colorKey, std::size_t& rowBytes)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
+    if (!png) {
+        state.error = "libpng cannot start";
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        state.error = "libpng cannot start";
+        return false;
+    }
+    MemorySource source { file.data(), file.size(), 0 };
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &source, ReadFromMemory);
+    png_read_info(png, info);
+    png_uint_32 pngWidth = 0;
+    png_uint_32 pngHeight = 0;
+    int interlaceType = 0;
+    png_get_IHDR(png, info, &pngWidth, &pngHeight, &bitDepth, &colorType, &interlaceType, nullptr, nullptr);
+    width = pngWidth;
+    height = pngHeight;
+    interlaced = interlaceType != PNG_INTERLACE_NONE;
+    colorKey = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    if (interlaced)
+        png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    rowBytes = png_get_rowbytes(png, info);
+    if (rowBytes == 0 || std::uint64_t(rowBytes) * height > maxImageBytes)
+        png_error(png, "The picture is too large");
+    bool allocated = true;
+    try {
+        image.assign(rowBytes * height, 0);
+        state.rows.resize(height);
+    } catch (const std::bad_alloc&) {
+        allocated = false;
+    }
+    if (!allocated)
+        png_error(png, "Out of memory for the picture");
+    for (std::uint32_t row = 0; row < height; ++row)
+        state.rows[row] = image.data() + std::size_t(row) * rowBytes;
+    png_read_image(png, state.rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+bool EncodeRows(
+    CodecState& state, std::uint32_t width, std::uint32_t height, int bitDepth, int colorType, bool interlaced)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnError, OnWarning);
+    if (!png) {
+        state.error = "libpng cannot start";
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        state.error = "libpng cannot start";
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &state, WriteToMemory, FlushMemory);
+    png_set_IHDR(png, info, width, height, bitDepth, colorType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, CPngPicture::kCompressionLevel);
+    png_set_compression_strategy(png, kCompressionStrategy);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, kRowFilters);
+    png_set_compression_buffer_size(png, kEncoderBufferSize);
+    png_write_info(png, info);
+    if (interlaced)
+        png_set_interlace_handling(png);
+    png_write_image(png, state.rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+} // namespace
+
+bool CPngPicture::Fail(std::string reason)
+{
+    m_strFailure = std::move(reason);
+    return false;
+}
+
+bool CPngPicture::Load(const std::string& path)
+{
+    std::vector<std::uint8_t> file;
+    std::string error;
+    if (!ReadWholeFile(path, file, error))
+        return Fail("The file cannot be read: " + error);
+    return LoadFromBytes(std::move(file));
+}
+
+bool CPngPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t maxImageBytes)
+{
+    m_image.clear();
+    m_file.clear();
+    m_strNoSamples.clear();
+    if (file.size() < kSignatureLength || png_sig_cmp(file.data(), 0, kSignatureLength) != 0)
+        return Fail("This is not a PNG file");
+
+    CodecState state;
+    std::vector<std::uint8_t> image;
+    bool colorKey = false;
+    if (!DecodeRows(state, file, maxImageBytes, image, m_width, m_height, m_bitDepth, m_colorType, m_bInterlaced,
+            colorKey, m_rowBytes))
+        return Fail("The PNG file is damaged or not supported: " + state.error);
+    std::vector<Chunk> chunks;
+    std::size_t end = 0;
+    if (!WalkChunks(file, chunks, end))
+        return Fail("The PNG file's chunks are malformed");
+
+    if (m_colorType == PNG_COLOR_TYPE_PALETTE)
+        m_strNoSamples = "A colour-palette PNG picture cannot carry a sealed message: a changed index changes "
+                         "the colour";
+    else if (m_bitDepth < 8)
+        m_strNoSamples = "A grey PNG picture of fewer than 8 bits cannot carry a sealed message";
+    else if (colorKey)
+        m_strNoSamples = "A PNG picture with a transparent colour key (tRNS) cannot carry a sealed message: a "
+                         "changed sample could make a pixel transparent";
+    m_image = std::move(image);
+    m_file = std::move(file);
+    m_strFailure.clear();
+    return true;
+}
+
+std::string CPngPicture::GetColorTypeName() const
+{
+    switch (m_colorType) {
+    case PNG_COLOR_TYPE_GRAY:
+        return "grey";
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return "grey-alpha";
+    case PNG_COLOR_TYPE_RGB:
+        return "RGB";
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        return "RGBA";
+    case PNG_COLOR_TYPE_PALETTE:
+        return "palette";
+    default:
+        return "unknown";
+    }
+}
+
+SampleGrid CPngPicture::GetSampleGrid()
+{
+    SampleGrid grid;
+    if (!IsLoaded() || !m_strNoSamples.empty())
+        return grid;
+    const unsigned sampleBytes = unsigned(m_bitDepth) / 8;
+    const bool color = (m_colorType & PNG_COLOR_MASK_COLOR) != 0;
+    const bool alpha = (m_colorType & PNG_COLOR_MASK_ALPHA) != 0;
+    grid.channelCount = color ? 3 : 1;
+    grid.pixelBytes = (grid.channelCount + (alpha ? 1 : 0)) * sampleBytes;
+    grid.wordBytes = sampleBytes;
+    grid.bigEndian = true;
+    for (std::size_t channel = 0; channel < grid.channelCount; ++channel)
+        grid.channels[channel] = { std::uint8_t(channel * sampleBytes), 0, sampleBytes == 2 ? 0xFFFFu : 0xFFu };
+    grid.pixels = m_image.data();
+    grid.rowStride = m_rowBytes;
+    grid.rows = m_height;
+    grid.pixelsPerRow = m_width;
+    return grid;
+}
+
+bool CPngPicture::EncodeToBytes(std::vector<std::uint8_t>& file)
+{
+    if (!IsLoaded())
+        return Fail("No picture is loaded");
+    CodecState state;
+    try {
+        state.rows.resize(m_height);
+        state.output.reserve(m_file.size() + m_file.size() / 8);
+    } catch (const std::bad_alloc&) {
+        return Fail("Out of memory while encoding the picture");
+    }
+    for (std::uint32_t row = 0; row < m_height; ++row)
+        state.rows[row] = m_image.data() + std::size_t(row) * m_rowBytes;
+    if (!EncodeRows(state, m_width, m_height, m_bitDepth, m_colorType, m_bInterlaced))
+        return Fail("The picture cannot be encoded: " + state.error);
+
+    std::vector<Chunk> original;
+    std::vector<Chunk> encoded;
+    std::size_t originalEnd = 0;
+    std::size_t encodedEnd = 0;
+    if (!WalkChunks(m_file, original, originalEnd) || !WalkChunks(state.output, encoded, encodedEnd))
+        return Fail("The PNG file's chunks are malformed");
+    // The encoder was given the loaded header, so it must have written it
+    // back unchanged; the new image data then fits the old chunks around it.
+    const auto header = [](std::span<const std::uint8_t> bytes, const std::vector<Chunk>& chunks) {
+        for (const Chunk& chunk : chunks)
+            if (chunk.isHeader)
+                return bytes.subspan(chunk.start, chunk.length);
+        return std::span<const std::uint8_t>();
+    };
+    const auto oldHeader = header(m_file, original);
+    const auto newHeader = header(state.output, encoded);
+    if (oldHeader.empty() || oldHeader.size() != newHeader.size()
+        || !std::equal(oldHeader.begin(), oldHeader.end(), newHeader.begin()))
+        return Fail("The encoded picture's header differs from the loaded one");
+
+    try {
+        file.clear();
+        file.reserve(state.output.size() + m_file.size() / 16);
+        file.insert(file.end(), m_file.begin(), m_file.begin() + kSignatureLength);
+        bool imageDataWritten = false;
+        for (const Chunk& chunk : original) {
+            if (!chunk.isImageData) {
+                file.insert(file.end(), m_file.begin() + std::ptrdiff_t(chunk.start),
+                    m_file.begin() + std::ptrdiff_t(chunk.start + chunk.length));
+            } else if (!imageDataWritten) {
+                for (const Chunk& newChunk : encoded)
+                    if (newChunk.isImageData)
+                        file.insert(file.end(), state.output.begin() + std::ptrdiff_t(newChunk.start),
+                            state.output.begin() + std::ptrdiff_t(newChunk.start + newChunk.length));
+                imageDataWritten = true;
+            }
+        }
+        file.insert(file.end(), m_file.begin() + std::ptrdiff_t(originalEnd), m_file.end());
+    } catch (const std::bad_alloc&) {
+        return Fail("Out of memory while encoding the picture");
+    }
+    m_strFailure.clear();
+    return true;
+}
+
+bool CPngPicture::Save(const std::string& path)
+{
+    std::vector<std::uint8_t> file;
+    if (!EncodeToBytes(file))
+        return false;
+    std::string error;
+    if (!WriteFileAtomically(path, { file }, error))
+        return Fail("The file cannot be written: " + error);
+    m_strFailure.clear();
+    return true;
+}

@@ -1,0 +1,75 @@
+#include "sealed/SealedPicture.h"
+
+#include "base/FileIO.h"
+#include "picture/BmpSampleGrid.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::uint8_t kPngSignature[8] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+
+} // namespace
+
+bool CSealedPicture::Load(const std::string& path)
+{
+    std::vector<std::uint8_t> file;
+    std::string error;
+    if (!ReadWholeFile(path, file, error)) {
+        m_strReason = "The file cannot be read: " + error;
+        return false;
+    }
+    return LoadFromBytes(std::move(file));
+}
+
+bool CSealedPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t maxImageBytes)
+{
+    m_format = Format::None;
+    m_pElements.reset();
+    m_strReason.clear();
+    if (file.size() >= sizeof kPngSignature && std::memcmp(file.data(), kPngSignature, sizeof kPngSignature) == 0) {
+        if (!m_png.LoadFromBytes(std::move(file), maxImageBytes)) {
+            m_strReason = m_png.GetFailureReason();
+            return false;
+        }
+        m_format = Format::Png;
+        m_strReason = m_png.WhyNoSamples();
+        if (m_strReason.empty())
+            m_pElements = std::make_unique<CSampleGridElements>(m_png.GetSampleGrid());
+        return true;
+    }
+    if (file.size() >= 2 && file[0] == 'B' && file[1] == 'M') {
+        m_file = std::move(file);
+        m_format = Format::Bmp;
+        SampleGrid grid;
+        if (DescribeBmpSamples(m_file, grid, m_strReason))
+            m_pElements = std::make_unique<CSampleGridElements>(grid);
+        return true;
+    }
+    m_strReason = "The file is neither a BMP nor a PNG picture";
+    return false;
+}
+
+bool CSealedPicture::Save(const std::string& path)
+{
+    switch (m_format) {
+    case Format::Png:
+        if (!m_png.Save(path)) {
+            m_strReason = m_png.GetFailureReason();
+            return false;
+        }
+        return true;
+    case Format::Bmp: {
+        std::string error;
+        if (!WriteFileAtomically(path, { m_file }, error)) {
+            m_strReason = "The file cannot be written: " + error;
+            return false;
+        }
+        return true;
+    }
+    case Format::None:
+        break;
+    }
+    m_strReason = "No picture is loaded";
+    return false;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "picture/PngPicture.h"
+#include "sealed/CoverElements.h"
+#include "sealed/SampleGridElements.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A picture file as a cover for a sealed message: a bitmap (its samples, see
+// BmpSampleGrid.h) or a PNG file (PngPicture.h), told apart by their first
+// bytes. Saving writes the same kind of file with the same size, layout and
+// metadata; only sample values differ.
+class CSealedPicture {
+public:
+    enum class Format { None, Bmp, Png };
+
+    [[nodiscard]] bool Load(const std::string& path);
+    [[nodiscard]] bool LoadFromBytes(
+        std::vector<std::uint8_t> file, std::uint64_t maxImageBytes = CPngPicture::kDefaultMaxImageBytes);
+    // Writes the picture atomically; false with a reason on failure.
+    [[nodiscard]] bool Save(const std::string& path);
+
+    Format GetFormat() const { return m_format; }
+    // Why a loaded picture offers no samples (empty when it does), or why the
+    // file could not be loaded at all.
+    const std::string& GetReason() const { return m_strReason; }
+    bool HasElements() const { return m_pElements != nullptr; }
+    CCoverElements& GetElements() { return *m_pElements; }
+    std::uint64_t GetElementCount() const { return m_pElements ? m_pElements->Count() : 0; }
+    const CPngPicture* GetPng() const { return m_format == Format::Png ? &m_png : nullptr; }
+
+private:
+    Format m_format = Format::None;
+    std::vector<std::uint8_t> m_file; // a bitmap's bytes, changed in place
+    CPngPicture m_png;
+    std::unique_ptr<CSampleGridElements> m_pElements;
+    std::string m_strReason;
+};

@@ -1,0 +1,291 @@
+// The sealed commands of the built veilmark-cli, run as a separate process.
+
+#include "BmpMaker.h"
+#include "PngMaker.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const std::filesystem::path& path)
+{
+    const std::vector<std::uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class SealedCli : public testing::Test {
+protected:
+    RunResult Run(const std::vector<std::string>& arguments, const std::string& input = {})
+    {
+        Put(".stdin", input);
+        const std::string program = std::string(VEILMARK_BIN_DIR) + "/veilmark-cli";
+        std::vector<char*> argv { const_cast<char*>(program.c_str()) };
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        const std::string in = Path(".stdin"), out = Path(".stdout"), err = Path(".stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addchdir_np(&actions, m_folder.Path().c_str());
+        pid_t child = 0;
+        RunResult result;
+        if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+            int wait = 0;
+            ::waitpid(child, &wait, 0);
+            result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = ReadText(out);
+        result.err = ReadText(err);
+        return result;
+    }
+
+    static void ExpectFailure(const RunResult& result, int status, const std::string& fragment)
+    {
+        EXPECT_EQ(result.status, status) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_NE(result.err.find(fragment), std::string::npos) << result.err;
+        EXPECT_TRUE(result.out.empty());
+    }
+
+    std::string Path(const std::string& name) const { return (m_folder / name).string(); }
+    void Put(const std::string& name, const std::vector<std::uint8_t>& bytes) const
+    {
+        WriteBytes(m_folder / name, bytes);
+    }
+    void Put(const std::string& name, const std::string& text) const
+    {
+        WriteBytes(m_folder / name, std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+    std::vector<std::uint8_t> Get(const std::string& name) const { return ReadBytes(m_folder / name); }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(m_folder / name); }
+
+    // The number after "key: " in info's output.
+    std::uint64_t InfoValue(const std::string& picture, const std::string& key)
+    {
+        const RunResult info = Run({ "info", picture });
+        const std::size_t at = info.out.find(key + ": ");
+        EXPECT_NE(at, std::string::npos) << info.out;
+        return at == std::string::npos ? 0 : std::stoull(info.out.substr(at + key.size() + 2));
+    }
+
+    CTempFolder m_folder;
+};
+
+std::string AnyBytes(std::size_t length)
+{
+    std::string bytes(length, '\0');
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] = char((i * 131 + 7) % 256); // zero bytes included
+    return bytes;
+}
+
+struct CarrierCase {
+    const char* name;
+    const char* extension;
+    std::vector<std::uint8_t> file;
+    std::uint64_t samples;
+};
+
+void PrintTo(const CarrierCase& value, std::ostream* stream) { *stream << value.name; }
+
+class SealedCliCarrier : public SealedCli, public testing::WithParamInterface<CarrierCase> { };
+
+TEST_P(SealedCliCarrier, FillsTheCapacityAndRevealsTextAndFiles)
+{
+    const CarrierCase& carrier = GetParam();
+    const std::string in = std::string("in.") + carrier.extension;
+    const std::string out = std::string("out.") + carrier.extension;
+    Put(in, carrier.file);
+    Put("pw", "correct horse\n");
+    const std::uint64_t capacity = InfoValue(in, "sealed-capacity");
+    EXPECT_EQ(capacity, (carrier.samples - 320) / 8 - 16);
+
+    Put("full", AnyBytes(capacity + 1));
+    ExpectFailure(Run({ "hide", in, out, "--sealed", "--message-file", "full", "--password-file", "pw" }), 4,
+        "sealed capacity of " + std::to_string(capacity) + " bytes");
+    EXPECT_FALSE(Exists(out));
+
+    Put("full", AnyBytes(capacity));
+    ASSERT_EQ(Run({ "hide", in, out, "--sealed", "--message-file", "full", "--password-file", "pw" }).status, 0);
+    if (std::string(carrier.extension) == "bmp") {
+        EXPECT_EQ(Get(out).size(), carrier.file.size());
+    }
+    const RunResult text = Run({ "reveal", out, "--password-file", "pw" });
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, AnyBytes(capacity));
+    EXPECT_NE(Run({ "info", out }).out.find("secret: no\n"), std::string::npos)
+        << "secret: is about the compatible format";
+
+    Put("empty.txt", "");
+    ASSERT_EQ(Run({ "hide", in, out, "--sealed", "--file", "empty.txt", "--password-file", "pw" }).status, 0);
+    const RunResult file = Run({ "reveal", out, "--password-file", "pw", "--output", "revealed" });
+    EXPECT_EQ(file.status, 0) << file.err;
+    EXPECT_NE(file.err.find("'empty.txt'"), std::string::npos) << file.err;
+    EXPECT_TRUE(Exists("revealed"));
+    EXPECT_TRUE(Get("revealed").empty());
+}
+
+std::vector<std::uint8_t> GreyBitmap()
+{
+    std::vector<std::uint8_t> file = MakeBmp({ .width = 45, .height = 30, .bitCount = 8 });
+    for (std::size_t i = 0; i < 256; ++i)
+        for (std::size_t c = 0; c < 3; ++c)
+            file[54 + 4 * i + c] = std::uint8_t(i);
+    return file;
+}
+
+PngShape Png(int colorType, int bitDepth, bool interlaced = false)
+{
+    PngShape shape;
+    shape.width = 37;
+    shape.height = 23;
+    shape.colorType = colorType;
+    shape.bitDepth = bitDepth;
+    shape.interlaced = interlaced;
+    return shape;
+}
+
+INSTANTIATE_TEST_SUITE_P(Carriers, SealedCliCarrier,
+    testing::Values(CarrierCase { "Grey8", "bmp", GreyBitmap(), 45 * 30 },
+        CarrierCase { "Bmp16", "bmp", MakeBmp({ .width = 30, .height = 20, .bitCount = 16 }), 30 * 20 * 3 },
+        CarrierCase { "Bmp24", "bmp", MakeBmp({ .width = 30, .height = 20, .bitCount = 24 }), 30 * 20 * 3 },
+        CarrierCase { "Bmp32", "bmp", MakeBmp({ .width = 30, .height = 20, .bitCount = 32 }), 30 * 20 * 3 },
+        CarrierCase { "PngGrey8", "png", MakePng(Png(PNG_COLOR_TYPE_GRAY, 8)), 37 * 23 },
+        CarrierCase { "PngGrey16", "png", MakePng(Png(PNG_COLOR_TYPE_GRAY, 16)), 37 * 23 },
+        CarrierCase { "PngRgb8", "png", MakePng(Png(PNG_COLOR_TYPE_RGB, 8)), 37 * 23 * 3 },
+        CarrierCase { "PngRgb16", "png", MakePng(Png(PNG_COLOR_TYPE_RGB, 16)), 37 * 23 * 3 },
+        CarrierCase { "PngRgba8Interlaced", "png", MakePng(Png(PNG_COLOR_TYPE_RGB_ALPHA, 8, true)), 37 * 23 * 3 },
+        CarrierCase { "PngRgba16", "png", MakePng(Png(PNG_COLOR_TYPE_RGB_ALPHA, 16)), 37 * 23 * 3 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SealedCli, SameMessageTwiceDiffersAndAnyChangedSampleIsRefused)
+{
+    Put("in.bmp", MakeBmp({ .width = 40, .height = 20, .bitCount = 24 }));
+    Put("pw", "pw\n");
+    const std::uint64_t capacity = InfoValue("in.bmp", "sealed-capacity");
+    Put("message", AnyBytes(capacity)); // every sample but a few carries a bit
+    ASSERT_EQ(
+        Run({ "hide", "in.bmp", "a.bmp", "--sealed", "--message-file", "message", "--password-file", "pw" }).status, 0);
+    ASSERT_EQ(
+        Run({ "hide", "in.bmp", "b.bmp", "--sealed", "--message-file", "message", "--password-file", "pw" }).status, 0);
+    EXPECT_NE(Get("a.bmp"), Get("b.bmp"));
+
+    const std::vector<std::uint8_t> sealed = Get("a.bmp");
+    for (std::size_t at : { std::size_t(54), std::size_t(54 + 1200), sealed.size() - 1 }) {
+        std::vector<std::uint8_t> changed = sealed;
+        changed[at] ^= 1;
+        Put("changed.bmp", changed);
+        ExpectFailure(Run({ "reveal", "changed.bmp", "--password-file", "pw" }), 5,
+            "changed.bmp: No hidden message opens with this password");
+    }
+    Put("wrong", "pW\n");
+    ExpectFailure(
+        Run({ "reveal", "a.bmp", "--password-file", "wrong" }), 5, "No hidden message opens with this password");
+}
+
+TEST_F(SealedCli, OutputIsNeverOverwrittenWithoutForce)
+{
+    Put("in.png", MakePng(Png(PNG_COLOR_TYPE_RGB, 8)));
+    Put("pw", "pw\n");
+    Put("report.pdf", AnyBytes(200));
+    ASSERT_EQ(
+        Run({ "hide", "in.png", "out.png", "--sealed", "--file", "report.pdf", "--password-file", "pw" }).status, 0);
+    Put("there", "keep me");
+    ExpectFailure(Run({ "reveal", "out.png", "--password-file", "pw", "--output", "there" }), 6, "--force");
+    EXPECT_EQ(ReadText(m_folder / "there"), "keep me");
+    const RunResult forced = Run({ "reveal", "out.png", "--password-file", "pw", "--output", "there", "--force" });
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(ReadText(m_folder / "there"), AnyBytes(200));
+    // Standard output takes the file's bytes when no --output is given.
+    EXPECT_EQ(Run({ "reveal", "out.png", "--password-file", "pw" }).out, AnyBytes(200));
+}
+
+TEST_F(SealedCli, RevealTriesTheCompatibleFormatFirst)
+{
+    Put("in.bmp", MakeBmp({ .width = 40, .height = 20, .bitCount = 24 }));
+    Put("pw", "pw\n");
+    ASSERT_EQ(Run({ "hide", "in.bmp", "c.bmp", "--password-file", "pw" }, "compatible").status, 0);
+    EXPECT_EQ(Run({ "reveal", "c.bmp", "--password-file", "pw", "--output", "m" }).status, 0);
+    EXPECT_EQ(ReadText(m_folder / "m"), "compatible");
+    Put("wrong", "x\n");
+    ExpectFailure(Run({ "reveal", "c.bmp", "--password-file", "wrong" }), 3, "Wrong password");
+}
+
+TEST_F(SealedCli, PngInfoDescribesThePicture)
+{
+    Put("in.png", MakePng(Png(PNG_COLOR_TYPE_RGB_ALPHA, 16, true)));
+    const RunResult info = Run({ "info", "in.png" });
+    EXPECT_EQ(info.status, 0);
+    for (const char* line : { "format: PNG\n", "width: 37\n", "height: 23\n", "bit-depth: 16\n", "color-type: RGBA\n",
+             "interlaced: yes\n", "secret: no\n", "sealed-capacity: 263\n" })
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+}
+
+struct SealedRefusal {
+    const char* name;
+    std::vector<std::string> arguments;
+    int status;
+    const char* reason;
+};
+
+void PrintTo(const SealedRefusal& value, std::ostream* stream) { *stream << value.name; }
+
+class SealedCliRefusal : public SealedCli, public testing::WithParamInterface<SealedRefusal> { };
+
+TEST_P(SealedCliRefusal, RefusesAndWritesNothing)
+{
+    Put("in.bmp", MakeBmp({ .width = 40, .height = 20, .bitCount = 24 }));
+    Put("four.bmp", MakeBmp({ .width = 40, .height = 20, .bitCount = 4 }));
+    Put("in.png", MakePng(Png(PNG_COLOR_TYPE_RGB, 8)));
+    Put("palette.png", MakePng(Png(PNG_COLOR_TYPE_PALETTE, 8)));
+    Put("fake.png", MakeBmp({}));
+    Put("in.jpg", std::string("\xFF\xD8"));
+    Put("pw", "pw\n");
+    ExpectFailure(Run(GetParam().arguments, "message"), GetParam().status, GetParam().reason);
+    for (const char* name : { "out.bmp", "out.png", "out.jpg" })
+        EXPECT_FALSE(Exists(name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, SealedCliRefusal,
+    testing::Values(SealedRefusal { "PngWithoutSealed", { "hide", "in.png", "out.png", "--password-file", "pw" }, 2,
+                        "only sealed messages" },
+        SealedRefusal { "FourBitBitmap", { "hide", "four.bmp", "out.bmp", "--sealed", "--password-file", "pw" }, 2,
+            "4-bit bitmap cannot carry a sealed message" },
+        SealedRefusal { "PalettePng", { "hide", "palette.png", "out.png", "--sealed", "--password-file", "pw" }, 2,
+            "colour-palette PNG" },
+        SealedRefusal { "BitmapNamedPng", { "hide", "fake.png", "out.png", "--sealed", "--password-file", "pw" }, 2,
+            "not a PNG file" },
+        SealedRefusal { "Jpeg", { "hide", "in.jpg", "out.jpg", "--sealed", "--password-file", "pw" }, 2,
+            "JPEG picture cannot carry a sealed message" },
+        SealedRefusal {
+            "OtherKindOutput", { "hide", "in.png", "out.bmp", "--sealed", "--password-file", "pw" }, 1, ".png" },
+        SealedRefusal { "FileWithoutSealed", { "hide", "in.bmp", "out.bmp", "--file", "pw", "--password-file", "pw" },
+            1, "--file needs --sealed" },
+        SealedRefusal { "FileAndMessageFile",
+            { "hide", "in.bmp", "out.bmp", "--sealed", "--file", "pw", "--message-file", "pw" }, 1, "not both" },
+        SealedRefusal { "MissingFile",
+            { "hide", "in.bmp", "out.bmp", "--sealed", "--file", "nope", "--password-file", "pw" }, 1, "nope" },
+        SealedRefusal { "ForceWithoutOutput", { "reveal", "in.bmp", "--force", "--password-file", "pw" }, 1,
+            "--force needs --output" },
+        SealedRefusal { "SealedReveal", { "reveal", "in.bmp", "--sealed" }, 1, "reveal takes no --sealed" },
+        SealedRefusal {
+            "OutputOnHide", { "hide", "in.bmp", "out.bmp", "--output", "x" }, 1, "hide takes no --output" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
