@@ -356,7 +356,8 @@ std::vector<std::uint8_t> MakeCmykJpeg(const RgbPicture& picture)
     compressor.image_height = JDIMENSION(picture.height);
     compressor.input_components = 4;
     compressor.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&compressor); // YCCK with an Adobe segment
+    jpeg_set_defaults(&compressor);
+    jpeg_set_colorspace(&compressor, JCS_YCCK); // K and Y sampled 2x2, with an Adobe segment
     jpeg_set_quality(&compressor, 85, TRUE);
     jpeg_start_compress(&compressor, TRUE);
     while (compressor.next_scanline < compressor.image_height) {
