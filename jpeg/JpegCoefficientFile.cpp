@@ -273,26 +273,34 @@ std::vector<CJpegCoefficientFile::CoefficientIndex> CJpegCoefficientFile::GetCar
     std::vector<CoefficientIndex> carriers;
     if (!m_impl)
         return carriers;
-    // Counted first, so that the list is allocated once.
-    auto visit = [&](auto&& take) {
-        for (std::size_t c = 0; c < m_components.size(); ++c) {
-            const Component& component = m_components[c];
-            CoefficientIndex index = component.firstIndex;
-            for (JBLOCKROW row : m_impl->rows[c]) {
-                for (std::uint32_t column = 0; column < component.blocksAcross; ++column, index += DCTSIZE2) {
-                    const JCOEF* block = row[column];
-                    for (int k = 1; k < DCTSIZE2; ++k) {
-                        if (block[k] != 0)
-                            take(index + CoefficientIndex(k));
-                    }
+    // Counted first, so that the list is allocated once; both passes are
+    // free of branches on the coefficients, which are zero or not at random.
+    std::size_t count = 0;
+    for (std::size_t c = 0; c < m_components.size(); ++c) {
+        for (JBLOCKROW row : m_impl->rows[c]) {
+            for (std::uint32_t column = 0; column < m_components[c].blocksAcross; ++column) {
+                const JCOEF* block = row[column];
+                for (int k = 1; k < DCTSIZE2; ++k)
+                    count += block[k] != 0;
+            }
+        }
+    }
+    // One spare entry: every coefficient is stored, and kept by moving on.
+    carriers.resize(count + 1);
+    CoefficientIndex* next = carriers.data();
+    for (std::size_t c = 0; c < m_components.size(); ++c) {
+        CoefficientIndex index = m_components[c].firstIndex;
+        for (JBLOCKROW row : m_impl->rows[c]) {
+            for (std::uint32_t column = 0; column < m_components[c].blocksAcross; ++column, index += DCTSIZE2) {
+                const JCOEF* block = row[column];
+                for (int k = 1; k < DCTSIZE2; ++k) {
+                    *next = index + CoefficientIndex(k);
+                    next += block[k] != 0;
                 }
             }
         }
-    };
-    std::size_t count = 0;
-    visit([&](CoefficientIndex) { ++count; });
-    carriers.reserve(count);
-    visit([&](CoefficientIndex index) { carriers.push_back(index); });
+    }
+    carriers.pop_back();
     return carriers;
 }
 
