@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A baseline JPEG codec (ITU-T T.81 sequential DCT, Huffman coding) that
@@ -57,6 +58,13 @@ public:
     // Bottom-up rows of B, G, R bytes, each padded to a multiple of 4 bytes.
     std::span<const std::uint8_t> GetImage() const { return { m_image.get(), m_imageSize }; }
     int GetComponentCount() const { return m_componentCount; }
+
+    // Takes a picture decoded elsewhere (a JPEG this decoder does not read):
+    // its size and component count, and an empty container with one carrier
+    // bit for every block of the frame's second and third components,
+    // counted over whole MCUs as Decode counts them, so that the picture can
+    // be saved with Encode. `sampling` holds (H, V) of each component.
+    void AdoptPicture(std::uint16_t width, std::uint16_t height, std::span<const std::pair<int, int>> sampling);
 
     // The container buffer: the carrier bits collected by Decode, most
     // significant bit first, and the bits that Encode hides. It is longer

@@ -1,6 +1,8 @@
 #include "jpeg/JpegPicture.h"
 
+#include "base/FileIO.h"
 #include "jpeg/JpegCodec.h"
+#include "jpeg/JpegTurboDecoder.h"
 #include "picture/ReportPage.h"
 #include "picture/SecretContainer.h"
 
@@ -11,28 +13,59 @@ CJpegPicture::CJpegPicture() = default;
 
 CJpegPicture::~CJpegPicture() = default;
 
+namespace {
+
+// The reasons the own decoder gives for valid files that libjpeg-turbo reads
+// correctly (progressive, arithmetic-coded, RGB-coded, CMYK, several scans,
+// 16-bit tables, ...): such a file is a cover decoded by libjpeg-turbo. These
+// are the exceptions, kept with the own decoder's sentence, which says more
+// than libjpeg's: processes libjpeg-turbo does not decode either, two
+// components (no colour model), and limits of memory and size.
+bool IsCoverForLibjpeg(JpegStatus status)
+{
+    if (KindOfJpegStatus(status) != JpegStatusKind::Unsupported)
+        return false;
+    switch (status) {
+    case JpegStatus::Lossless:
+    case JpegStatus::Hierarchical:
+    case JpegStatus::HeightFromDnl:
+    case JpegStatus::TwoComponents:
+    case JpegStatus::PictureTooLarge:
+    case JpegStatus::OutOfMemory:
+        return false;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
 int CJpegPicture::Load(const std::string& path)
 {
     if (m_pCodec)
         return kPictureAlreadyLoaded;
     m_strFailure.clear();
     m_pCodec = std::make_unique<CJpegCodec>();
-    const JpegResult result = m_pCodec->Decode(path);
+    // The codec stays after a failure, so a later Load is refused like on any
+    // used object, but there is no image: Save and the container operations
+    // do nothing.
+    std::vector<std::uint8_t> contents;
+    std::string error;
+    if (!ReadWholeFile(path, contents, error)) {
+        m_strFailure = JpegResult { JpegStatus::CannotReadFile, error }.Reason();
+        return kPictureCannotCreate;
+    }
+    JpegResult result = m_pCodec->DecodeMemory(contents);
+    if (!result.IsOk() && IsCoverForLibjpeg(result.status))
+        return LoadWithLibjpeg(path, contents);
     if (!result.IsOk()) {
-        // The codec stays, so a later Load is refused like on any used
-        // object, but there is no image: Save and the container operations
-        // do nothing.
         m_strFailure = result.Reason();
         return result.Kind() == JpegStatusKind::File ? kPictureCannotCreate : kPictureNotSupported;
     }
 
     const std::int32_t width = std::int32_t(m_pCodec->GetWidth());
     const std::int32_t height = std::int32_t(m_pCodec->GetHeight());
-    m_rowPadding = (4 - (3 * width) % 4) % 4;
-    m_infoHeader = InfoHeader {};
-    m_infoHeader.biWidth = width;
-    m_infoHeader.biHeight = height;
-    m_infoHeader.biSizeImage = std::uint32_t(height) * std::uint32_t(3 * width + m_rowPadding);
+    SetPictureSize(width, height);
     try {
         m_pixels.assign(m_pCodec->GetImage().begin(), m_pCodec->GetImage().begin() + m_infoHeader.biSizeImage);
     } catch (const std::bad_alloc&) {
@@ -42,17 +75,54 @@ int CJpegPicture::Load(const std::string& path)
     }
 
     m_bHasSecret = StartsWithContainerMagic(m_pCodec->GetContainerBuffer(), m_pCodec->GetContainerBufferSize()) ? 1 : 0;
+    FinishLoad(path);
+    return kPictureOk;
+}
+
+int CJpegPicture::LoadWithLibjpeg(const std::string& path, std::span<const std::uint8_t> contents)
+{
+    JpegTurboPicture decoded;
+    const JpegResult result = DecodeJpegWithTurbo(contents, decoded);
+    if (!result.IsOk()) {
+        m_strFailure = result.Reason();
+        return kPictureNotSupported;
+    }
+    try {
+        m_pCodec->AdoptPicture(std::uint16_t(decoded.width), std::uint16_t(decoded.height), decoded.sampling);
+    } catch (const std::bad_alloc&) {
+        m_strFailure = DescribeJpegStatus(JpegStatus::OutOfMemory);
+        return kPictureNotSupported;
+    }
+    SetPictureSize(std::int32_t(decoded.width), std::int32_t(decoded.height));
+    m_pixels = std::move(decoded.pixels);
+    // The compatible encoder writes only baseline files that the own decoder
+    // reads, so no compatible secret can be inside this one.
+    m_bHasSecret = 0;
+    FinishLoad(path);
+    return kPictureOk;
+}
+
+void CJpegPicture::SetPictureSize(std::int32_t width, std::int32_t height)
+{
+    m_rowPadding = (4 - (3 * width) % 4) % 4;
+    m_infoHeader = InfoHeader {};
+    m_infoHeader.biWidth = width;
+    m_infoHeader.biHeight = height;
+    m_infoHeader.biSizeImage = std::uint32_t(height) * std::uint32_t(3 * width + m_rowPadding);
+}
+
+void CJpegPicture::FinishLoad(const std::string& path)
+{
     m_dataSpace = DataSpaceForCapacity(m_pCodec->GetCarriedCount());
     m_bLoaded = true;
 
     JpegReportValues values;
     values.path = path;
-    values.width = width;
-    values.height = height;
+    values.width = m_infoHeader.biWidth;
+    values.height = m_infoHeader.biHeight;
     values.dataSpace = m_dataSpace;
     values.secret = m_bHasSecret != 0;
     m_strReportPage = BuildJpegReportPage(m_strReportTemplate, values);
-    return kPictureOk;
 }
 
 int CJpegPicture::Save(const std::string& path)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,10 @@ public:
 
     // 0, or kPictureAlreadyLoaded for a second Load, kPictureCannotCreate
     // when the file cannot be read, kPictureNotSupported when it is not a
-    // JPEG this codec decodes. GetFailureReason() then says why.
+    // JPEG that can be decoded. GetFailureReason() then says why. Baseline
+    // YCbCr and grey files are decoded by the own codec; valid files it does
+    // not handle (progressive, arithmetic-coded, RGB-coded, CMYK, ...) are
+    // decoded by libjpeg-turbo and load as covers without a secret.
     int Load(const std::string& path) override;
     // 0, or kPictureAlreadyLoaded when no picture is loaded,
     // kPictureWriteFailed when the file cannot be written.
@@ -58,6 +62,10 @@ protected:
     std::uint8_t* ContainerBuffer() override;
 
 private:
+    int LoadWithLibjpeg(const std::string& path, std::span<const std::uint8_t> contents);
+    void SetPictureSize(std::int32_t width, std::int32_t height);
+    void FinishLoad(const std::string& path);
+
     std::unique_ptr<CJpegCodec> m_pCodec;
     std::vector<std::uint8_t> m_pixels;
     InfoHeader m_infoHeader;

@@ -62,6 +62,32 @@ void CJpegCodec::ResetDecoder()
     m_scanComponentCount = 0;
 }
 
+void CJpegCodec::AdoptPicture(std::uint16_t width, std::uint16_t height, std::span<const std::pair<int, int>> sampling)
+{
+    ResetDecoder();
+    // A single component is one block per MCU, whatever its factors say.
+    const bool single = sampling.size() == 1;
+    std::size_t maxHorizontal = 1;
+    std::size_t maxVertical = 1;
+    for (const auto& [horizontal, vertical] : sampling) {
+        maxHorizontal = std::max<std::size_t>(maxHorizontal, single ? 1 : std::size_t(horizontal));
+        maxVertical = std::max<std::size_t>(maxVertical, single ? 1 : std::size_t(vertical));
+    }
+    const std::size_t mcusAcross = (width + 8 * maxHorizontal - 1) / (8 * maxHorizontal);
+    const std::size_t mcusDown = (height + 8 * maxVertical - 1) / (8 * maxVertical);
+    std::size_t carrierBits = 0;
+    for (std::size_t c = 1; c < std::min<std::size_t>(sampling.size(), 3); ++c)
+        carrierBits += mcusAcross * std::size_t(sampling[c].first) * mcusDown * std::size_t(sampling[c].second);
+    const std::size_t paddedPixels = mcusAcross * 8 * maxHorizontal * mcusDown * 8 * maxVertical;
+    m_containerBuffer.assign(std::max<std::size_t>(paddedPixels / 8, 20), 0);
+    m_carriedCount = std::uint32_t(carrierBits / 8);
+    m_frameWidth = width;
+    m_frameHeight = height;
+    m_trueWidth = width;
+    m_trueHeight = height;
+    m_componentCount = std::uint8_t(std::min<std::size_t>(sampling.size(), 255));
+}
+
 JpegResult CJpegCodec::Fail(JpegStatus status)
 {
     ResetDecoder();

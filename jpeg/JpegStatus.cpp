@@ -65,6 +65,9 @@ constexpr StatusEntry kStatusCatalogue[] = {
     { JpegStatus::PictureTooLarge, JpegStatusKind::Unsupported, "The picture is too large to be decoded." },
     { JpegStatus::OutOfMemory, JpegStatusKind::Unsupported, "There is not enough memory for this picture." },
     { JpegStatus::BadEncodeSize, JpegStatusKind::Argument, "A JPEG picture must be 1 to 65535 pixels wide and high." },
+    { JpegStatus::TurboReadFailed, JpegStatusKind::Format, "The JPEG file cannot be decoded" },
+    { JpegStatus::TurboWriteFailed, JpegStatusKind::Argument, "The JPEG file cannot be encoded" },
+    { JpegStatus::NothingToWrite, JpegStatusKind::Argument, "No JPEG file has been read." },
 };
 
 const StatusEntry& FindEntry(JpegStatus status)

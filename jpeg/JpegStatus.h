@@ -56,6 +56,12 @@ enum class JpegStatus {
 
     // Encoder input.
     BadEncodeSize,
+
+    // libjpeg-turbo, for the files this codec does not read itself; the
+    // result's detail holds libjpeg's own message.
+    TurboReadFailed,
+    TurboWriteFailed,
+    NothingToWrite,
 };
 
 enum class JpegStatusKind {

@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   python3 python3-aiosmtpd openssl
-  libjpeg-turbo-progs
+  libjpeg-dev libjpeg-turbo-progs
   xvfb xauth fonts-dejavu-core openbox
 )
 

@@ -528,6 +528,30 @@ TEST_F(CliJpeg, GreyPictureHasNoRoom)
     EXPECT_FALSE(Exists("out.jpg"));
 }
 
+TEST_F(CliJpeg, ProgressiveCoverRevealsItsMessage)
+{
+    // A progressive 4:2:0 file counts its chroma blocks like a baseline one:
+    // 20 x 15 MCUs, 600 bits, 75 bytes, 48 of message.
+    MakeJpeg("web.jpg", 320, 240, "-progressive -sample 2x2");
+    const RunResult cover = Run({ "info", "web.jpg" });
+    ASSERT_EQ(cover.status, 0) << cover.err;
+    EXPECT_NE(cover.out.find("format: JPEG\nwidth: 320\nheight: 240\ndata-space: 48\n"), std::string::npos)
+        << cover.out;
+    EXPECT_NE(cover.out.find("secret: no\n"), std::string::npos) << cover.out;
+
+    Put("pw", "web pass\n");
+    const std::string message = PatternedMessage(47);
+    Put("message", message);
+    const RunResult hidden
+        = Run({ "hide", "web.jpg", "out.jpg", "--message-file", "message", "--password-file", "pw" });
+    ASSERT_EQ(hidden.status, 0) << hidden.err;
+    const RunResult revealed = Run({ "reveal", "out.jpg", "--password-file", "pw" });
+    ASSERT_EQ(revealed.status, 0) << revealed.err;
+    EXPECT_EQ(revealed.out, message);
+    const RunResult nothing = Run({ "reveal", "web.jpg", "--password-file", "pw" });
+    EXPECT_EQ(nothing.status, 5) << nothing.err;
+}
+
 TEST_F(CliJpeg, BrokenAndUnsupportedFilesAreRefused)
 {
     MakeJpeg("good.jpg", 64, 48, "-sample 1x1");
@@ -536,11 +560,13 @@ TEST_F(CliJpeg, BrokenAndUnsupportedFilesAreRefused)
     std::vector<std::uint8_t> truncated = ReadBytes(m_folder / "good.jpg");
     truncated.resize(truncated.size() / 2);
     Put("truncated.jpg", truncated);
+    truncated = ReadBytes(m_folder / "progressive.jpg");
+    truncated.resize(truncated.size() * 2 / 3);
+    Put("progressive.jpg", truncated);
     Put("text.jpg", std::string("not a picture at all"));
     Put("pw", "pw\n");
     const std::pair<const char*, const char*> cases[] = {
-        { "progressive.jpg", "Progressive JPEG is not supported" },
-        { "rgb.jpg", "stored as RGB rather than YCbCr" },
+        { "progressive.jpg", "Premature end of JPEG file" },
         { "truncated.jpg", "ends too early" },
         { "text.jpg", "" },
     };

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <unistd.h>
 
 namespace {
@@ -313,4 +314,69 @@ std::string MakeCjpegFile(
     std::string errors;
     EXPECT_EQ(0, RunCommand("cjpeg " + options + " -outfile " + output + " " + input, &errors)) << errors;
     return output;
+}
+
+std::vector<std::uint8_t> DjpegDibPixels(const CScratchFolder& scratch, const std::string& jpegPath)
+{
+    const std::string bmp = scratch.Path("djpeg-reference.bmp");
+    std::string errors;
+    if (RunCommand("djpeg -bmp -rgb -outfile " + bmp + " " + jpegPath, &errors) != 0) {
+        ADD_FAILURE() << errors;
+        return {};
+    }
+    const std::vector<std::uint8_t> file = ReadBytes(bmp);
+    std::remove(bmp.c_str());
+    if (file.size() < 54)
+        return {};
+    const std::size_t offset = file[10] | (file[11] << 8) | (file[12] << 16) | (std::size_t(file[13]) << 24);
+    return offset <= file.size() ? std::vector<std::uint8_t>(file.begin() + std::ptrdiff_t(offset), file.end())
+                                 : std::vector<std::uint8_t> {};
+}
+
+std::vector<std::uint8_t> MakeCmykJpeg(const RgbPicture& picture)
+{
+    std::vector<std::uint8_t> cmyk;
+    for (std::size_t i = 0; i + 2 < picture.samples.size(); i += 3) {
+        const int red = picture.samples[i], green = picture.samples[i + 1], blue = picture.samples[i + 2];
+        const int black = 255 - std::max({ red, green, blue });
+        auto ink = [&](int value) { return black == 255 ? 0 : (255 - value - black) * 255 / (255 - black); };
+        // Stored inverted.
+        cmyk.insert(cmyk.end(),
+            { std::uint8_t(255 - ink(red)), std::uint8_t(255 - ink(green)), std::uint8_t(255 - ink(blue)),
+                std::uint8_t(255 - black) });
+    }
+    jpeg_compress_struct compressor {};
+    jpeg_error_mgr errors {};
+    compressor.err = jpeg_std_error(&errors); // the fixture is well-formed
+    jpeg_create_compress(&compressor);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&compressor, &buffer, &size);
+    compressor.image_width = JDIMENSION(picture.width);
+    compressor.image_height = JDIMENSION(picture.height);
+    compressor.input_components = 4;
+    compressor.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&compressor);
+    jpeg_set_colorspace(&compressor, JCS_YCCK); // K and Y sampled 2x2, with an Adobe segment
+    jpeg_set_quality(&compressor, 85, TRUE);
+    jpeg_start_compress(&compressor, TRUE);
+    while (compressor.next_scanline < compressor.image_height) {
+        JSAMPROW row = &cmyk[std::size_t(compressor.next_scanline) * std::size_t(picture.width) * 4];
+        jpeg_write_scanlines(&compressor, &row, 1);
+    }
+    jpeg_finish_compress(&compressor);
+    std::vector<std::uint8_t> file(buffer, buffer + size);
+    jpeg_destroy_compress(&compressor);
+    std::free(buffer);
+    return file;
+}
+
+std::vector<std::uint8_t> InsertSegmentAfterSoi(
+    std::vector<std::uint8_t> file, std::uint8_t marker, const std::vector<std::uint8_t>& contents)
+{
+    const std::size_t length = contents.size() + 2;
+    std::vector<std::uint8_t> segment { 0xFF, marker, std::uint8_t(length >> 8), std::uint8_t(length) };
+    segment.insert(segment.end(), contents.begin(), contents.end());
+    file.insert(file.begin() + 2, segment.begin(), segment.end());
+    return file;
 }

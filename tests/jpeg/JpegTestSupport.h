@@ -78,3 +78,16 @@ struct ParsedBlock {
     std::vector<int> acSymbols;
 };
 bool ParseOwnScan(const std::vector<std::uint8_t>& file, std::vector<ParsedBlock>& blocks);
+
+// The pixel array of `djpeg -bmp -rgb` for a JPEG file: bottom-up B, G, R
+// rows padded to 4 bytes, the layout of a 24-bit DIB. Empty on failure.
+std::vector<std::uint8_t> DjpegDibPixels(const CScratchFolder& scratch, const std::string& jpegPath);
+
+// A four-component JPEG made with libjpeg from an RGB picture, as Adobe's
+// programs store one: inverted CMYK (255 is no ink) coded as YCCK, with an
+// Adobe segment.
+std::vector<std::uint8_t> MakeCmykJpeg(const RgbPicture& picture);
+
+// `file` with a marker segment (marker code, contents) put right after SOI.
+std::vector<std::uint8_t> InsertSegmentAfterSoi(
+    std::vector<std::uint8_t> file, std::uint8_t marker, const std::vector<std::uint8_t>& contents);
