@@ -1,6 +1,8 @@
 // Runs the built veilmark-cli as a separate process, the way scripts use it.
 
-#include "BmpMaker.h"
+#include "support/BmpMaker.h"
+
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -28,17 +30,6 @@ struct RunResult {
     std::string err;
     long peakMemoryKiB = 0; // the largest resident size the run reached
 };
-
-std::string ReadText(const std::filesystem::path& path)
-{
-    const std::vector<std::uint8_t> bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void WriteText(const std::filesystem::path& path, const std::string& text)
-{
-    WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
-}
 
 // A message of `length` bytes using every byte value but zero.
 std::string PatternedMessage(std::size_t length)

@@ -1,7 +1,9 @@
 // The sealed commands of the built veilmark-cli, run as a separate process.
 
-#include "BmpMaker.h"
-#include "PngMaker.h"
+#include "support/BmpMaker.h"
+
+#include "support/PngMaker.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +20,6 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-
-std::string ReadText(const std::filesystem::path& path)
-{
-    const std::vector<std::uint8_t> bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 class SealedCli : public testing::Test {
 protected:

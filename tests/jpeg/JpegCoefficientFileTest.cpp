@@ -3,7 +3,7 @@
 // coefficients read back changed; damaged files fail cleanly.
 
 #include "jpeg/JpegCoefficientFile.h"
-#include "JpegTestSupport.h"
+#include "support/JpegTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -133,20 +133,20 @@ protected:
         std::vector<std::uint8_t> profile(70000);
         for (std::size_t i = 0; i < profile.size(); ++i)
             profile[i] = std::uint8_t(i * 7 + i / 251);
-        EXPECT_TRUE(WriteBytes(m_scratch.Path("profile.icc"), profile));
-        EXPECT_TRUE(WriteBytes(m_scratch.Path("SCRIPT"), { '0', ';', '1', ';', '2', ';' }));
+        EXPECT_TRUE(WriteBytes((m_scratch / "profile.icc").string(), profile));
+        EXPECT_TRUE(WriteBytes((m_scratch / "SCRIPT").string(), { '0', ';', '1', ';', '2', ';' }));
         std::string options = cover.cjpegOptions;
         if (const std::size_t at = options.find("SCRIPT"); at != std::string::npos)
-            options.replace(at, 6, m_scratch.Path("SCRIPT"));
-        options += " -icc " + m_scratch.Path("profile.icc");
+            options.replace(at, 6, (m_scratch / "SCRIPT").string());
+        options += " -icc " + (m_scratch / "profile.icc").string();
         const std::string path = MakeCjpegFile(m_scratch, MakeTestPicture(203, 141, 5), options, cover.name);
         const std::vector<std::uint8_t> exif { 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 1, 2, 3, 4, 5 };
         const std::vector<std::uint8_t> comment { 'K', 'e', 'p', 't', ' ', 'a', 's', ' ', 'i', 's' };
         std::vector<std::uint8_t> file
             = InsertSegmentAfterSoi(InsertSegmentAfterSoi(ReadBytes(path), 0xFE, comment), 0xE1, exif);
         if (cover.jpegtranOptions != nullptr) {
-            const std::string source = m_scratch.Path("before-jpegtran.jpg");
-            const std::string target = m_scratch.Path("after-jpegtran.jpg");
+            const std::string source = (m_scratch / "before-jpegtran.jpg").string();
+            const std::string target = (m_scratch / "after-jpegtran.jpg").string();
             EXPECT_TRUE(WriteBytes(source, file));
             std::string errors;
             EXPECT_EQ(0,
@@ -159,7 +159,7 @@ protected:
         return file;
     }
 
-    CScratchFolder m_scratch;
+    CTempFolder m_scratch;
 };
 
 class JpegCoefficientCoverTest : public JpegCoefficientFileTest, public ::testing::WithParamInterface<CoverCase> { };
@@ -193,8 +193,8 @@ TEST_P(JpegCoefficientCoverTest, RewriteKeepsCoefficientsTablesMarkersAndCodingM
 
     // The same coefficients and tables decode to the same pixels, by an
     // independent decoder.
-    const std::string inputPath = m_scratch.Path("input.jpg");
-    const std::string outputPath = m_scratch.Path("output.jpg");
+    const std::string inputPath = (m_scratch / "input.jpg").string();
+    const std::string outputPath = (m_scratch / "output.jpg").string();
     ASSERT_TRUE(WriteBytes(inputPath, input));
     ASSERT_TRUE(WriteBytes(outputPath, output));
     const std::vector<std::uint8_t> expectedPixels = DjpegDibPixels(m_scratch, inputPath);
@@ -333,10 +333,10 @@ TEST_F(JpegCoefficientFileTest, DamagedFilesFailCleanly)
 
 TEST_F(JpegCoefficientFileTest, FilesAreReadAndReplacedWhole)
 {
-    const std::string path = m_scratch.Path("cover.jpg");
+    const std::string path = (m_scratch / "cover.jpg").string();
     ASSERT_TRUE(WriteBytes(path, MakeCover(kCovers[7])));
     CJpegCoefficientFile file;
-    EXPECT_EQ(JpegStatus::CannotReadFile, file.Read(m_scratch.Path("absent.jpg")).status);
+    EXPECT_EQ(JpegStatus::CannotReadFile, file.Read((m_scratch / "absent.jpg").string()).status);
     ASSERT_TRUE(file.Read(path).IsOk());
     const auto carrier = file.GetCarriers().front();
     ASSERT_TRUE(file.SetCoefficient(carrier, std::int16_t(file.GetCoefficient(carrier) * 2)));
@@ -346,13 +346,13 @@ TEST_F(JpegCoefficientFileTest, FilesAreReadAndReplacedWhole)
     // Onto the file that was read, and into a folder that does not exist.
     ASSERT_TRUE(file.Write(path).IsOk());
     EXPECT_EQ(expected, ReadBytes(path));
-    const JpegResult missing = file.Write(m_scratch.Path("absent/out.jpg"));
+    const JpegResult missing = file.Write((m_scratch / "absent/out.jpg").string());
     EXPECT_EQ(JpegStatus::CannotWriteFile, missing.status);
     EXPECT_FALSE(missing.detail.empty());
-    EXPECT_FALSE(std::filesystem::exists(m_scratch.Path("absent")));
+    EXPECT_FALSE(std::filesystem::exists((m_scratch / "absent").string()));
     // No temporary file is left beside the targets.
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(m_scratch.Folder()))
+    for (const auto& entry : std::filesystem::directory_iterator(m_scratch.Path()))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ((std::vector<std::string> { "Progressive.jpg", "Progressive.pnm", "SCRIPT", "cover.jpg", "profile.icc" }),

@@ -1,11 +1,11 @@
 // The decoder against libjpeg-turbo's djpeg, its log, and its failure path on
 // malformed and unsupported files.
 
-#include "JpegTestSupport.h"
 #include "jpeg/JpegCodec.h"
 #include "jpeg/JpegTables.h"
 #include "res/Log.h"
 #include "res/StringTable.h"
+#include "support/JpegTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +42,7 @@ protected:
         return picture;
     }
 
-    CScratchFolder m_scratch;
+    CTempFolder m_scratch;
 };
 
 struct OracleCase {
@@ -353,7 +353,7 @@ const FailureCase kFailureCases[] = {
 
 TEST_F(JpegDecoderTest, MalformedAndUnsupportedFilesFailCleanly)
 {
-    const std::string scanScript = m_scratch.Path("scans.txt");
+    const std::string scanScript = (m_scratch / "scans.txt").string();
     WriteBytes(scanScript, { '0', ';', '\n', '1', ';', '\n', '2', ';', '\n' });
     for (const FailureCase& test : kFailureCases) {
         SCOPED_TRACE(test.name);
@@ -426,7 +426,7 @@ TEST_F(JpegDecoderTest, UnsupportedAndMalformedAreToldApart)
     EXPECT_EQ(JpegStatusKind::Unsupported, KindOfJpegStatus(JpegStatus::Progressive));
     EXPECT_EQ(JpegStatusKind::Format, KindOfJpegStatus(JpegStatus::EntropyDataTruncated));
     CJpegCodec codec;
-    const JpegResult missing = codec.Decode(m_scratch.Path("absent.jpg"));
+    const JpegResult missing = codec.Decode((m_scratch / "absent.jpg").string());
     EXPECT_EQ(JpegStatusKind::File, missing.Kind());
     EXPECT_NE(std::string::npos, missing.Reason().find("No such file")) << missing.Reason();
 }

@@ -2,12 +2,12 @@
 // by djpeg and by an independent slow scan reader, the carriage of the
 // container bits, its log and its refusals.
 
-#include "JpegTestSupport.h"
 #include "jpeg/JpegCodec.h"
 #include "jpeg/JpegMemory.h"
 #include "jpeg/JpegTables.h"
 #include "res/Log.h"
 #include "res/StringTable.h"
+#include "support/JpegTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ protected:
         return Encode(picture, codec);
     }
 
-    CScratchFolder m_scratch;
+    CTempFolder m_scratch;
 };
 
 std::vector<std::uint8_t> Bytes(const std::vector<std::uint8_t>& file, std::size_t offset, std::size_t length)
@@ -119,8 +119,8 @@ TEST_F(JpegEncoderTest, TablesAreTheStandardOnesWithThreeLuminanceChanges)
     if (!HaveLibjpegTools())
         GTEST_SKIP() << "cjpeg/djpeg (libjpeg-turbo-progs) are not installed";
     // At quality 50 cjpeg writes the tables of T.81 Annex K unscaled.
-    const std::string ppm = m_scratch.Path("tables.ppm");
-    const std::string jpeg = m_scratch.Path("tables.jpg");
+    const std::string ppm = (m_scratch / "tables.ppm").string();
+    const std::string jpeg = (m_scratch / "tables.jpg").string();
     ASSERT_TRUE(WritePnm(ppm, MakeTestPicture(16, 16)));
     ASSERT_EQ(0, RunCommand("cjpeg -quality 50 -baseline -sample 1x1 -outfile " + jpeg + " " + ppm));
     std::map<int, std::vector<std::uint8_t>> theirQuantization, theirHuffman, ourQuantization, ourHuffman;
@@ -148,14 +148,14 @@ TEST_F(JpegEncoderTest, DjpegReadsOurFilesAsWeDo)
         MakeTestPicture(64, 48, 5), MakeTestPicture(333, 211, 6) };
     for (const RgbPicture& picture : pictures) {
         SCOPED_TRACE(std::to_string(picture.width) + "x" + std::to_string(picture.height));
-        const std::string path = m_scratch.Path("ours.jpg");
+        const std::string path = (m_scratch / "ours.jpg").string();
         CJpegCodec encoder;
         ASSERT_TRUE(encoder.Encode(path, picture.width, picture.height, ToTopDownBgr(picture).data()).IsOk());
         std::vector<ParsedBlock> blocks;
         EXPECT_TRUE(ParseOwnScan(ReadBytes(path), blocks));
 
         std::string errors;
-        const std::string output = m_scratch.Path("ours.ppm");
+        const std::string output = (m_scratch / "ours.ppm").string();
         ASSERT_EQ(0, RunCommand("djpeg -dct float -nosmooth -pnm -outfile " + output + " " + path, &errors));
         EXPECT_EQ("", errors);
         RgbPicture theirs;
@@ -280,7 +280,7 @@ TEST_F(JpegEncoderTest, CarriedBitsReadBackAsWritten)
     ASSERT_EQ(2u * 12 * 8 / 8, carried);
     const std::vector<std::uint8_t> written(codec.GetContainerBuffer(), codec.GetContainerBuffer() + carried);
 
-    const std::string path = m_scratch.Path("carrier.jpg");
+    const std::string path = (m_scratch / "carrier.jpg").string();
     std::vector<std::uint8_t> pixels = ToTopDownBgr(picture);
     ASSERT_TRUE(codec.Encode(path, 96, 64, pixels.data()).IsOk());
     CJpegCodec reader;
@@ -332,7 +332,7 @@ TEST_F(JpegEncoderTest, RefusesImpossibleSizesAndReportsWriteFailures)
     }
     EXPECT_TRUE(codec.EncodeToMemory(65535, 1, pixels.data(), file).IsOk());
 
-    const std::string path = m_scratch.Path("no-such-folder/out.jpg");
+    const std::string path = (m_scratch / "no-such-folder/out.jpg").string();
     const JpegResult result = codec.Encode(path, 8, 8, pixels.data());
     EXPECT_EQ(JpegStatus::CannotWriteFile, result.status);
     EXPECT_EQ(JpegStatusKind::File, result.Kind());

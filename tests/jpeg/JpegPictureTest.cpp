@@ -2,9 +2,9 @@
 // keeps, the data space, hiding and revealing through a save, and failures.
 
 #include "jpeg/JpegPicture.h"
-#include "JpegTestSupport.h"
 #include "jpeg/JpegCodec.h"
 #include "picture/SecretContainer.h"
+#include "support/JpegTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ protected:
         return copy;
     }
 
-    CScratchFolder m_scratch;
+    CTempFolder m_scratch;
 };
 
 // Files the own decoder does not read, decoded by libjpeg-turbo.
@@ -70,14 +70,14 @@ TEST_P(JpegLibjpegCoverTest, LoadsAsACoverAndSavesAMessage)
 {
     const LibjpegCover& cover = GetParam();
     const RgbPicture source = MakeTestPicture(317, 237, 3);
-    std::string path = m_scratch.Path(std::string(cover.name) + ".jpg");
+    std::string path = (m_scratch / (std::string(cover.name) + ".jpg")).string();
     if (cover.cjpegOptions == nullptr) {
         ASSERT_TRUE(WriteBytes(path, MakeCmykJpeg(source)));
     } else {
-        ASSERT_TRUE(WriteBytes(m_scratch.Path("SCRIPT"), { '0', ';', '1', ';', '2', ';' }));
+        ASSERT_TRUE(WriteBytes((m_scratch / "SCRIPT").string(), { '0', ';', '1', ';', '2', ';' }));
         std::string options = cover.cjpegOptions;
         if (const std::size_t at = options.find("SCRIPT"); at != std::string::npos)
-            options.replace(at, 6, m_scratch.Path("SCRIPT"));
+            options.replace(at, 6, (m_scratch / "SCRIPT").string());
         path = MakeCjpegFile(source, options, cover.name);
     }
     const std::vector<std::uint8_t> file = ReadBytes(path);
@@ -107,7 +107,7 @@ TEST_P(JpegLibjpegCoverTest, LoadsAsACoverAndSavesAMessage)
         ASSERT_EQ(ContainerStatus::Ok, WriteContainer(picture, "cover word", message));
     }
     const std::vector<std::uint8_t> pixels = picture.GetPixels();
-    const std::string saved = m_scratch.Path("saved.jpg");
+    const std::string saved = (m_scratch / "saved.jpg").string();
     ASSERT_EQ(kPictureOk, picture.Save(saved)) << picture.GetFailureReason();
     EXPECT_EQ(pixels, picture.GetPixels());
 
@@ -169,12 +169,12 @@ TEST_F(JpegPictureTest, DataSpaceBeforeAndAfterASave)
     EXPECT_EQ(272u, camera->GetDataSpace());
     EXPECT_EQ(300u, static_cast<CJpegPicture&>(*camera).GetCarrierCapacity());
 
-    const std::string saved = m_scratch.Path("saved.jpg");
+    const std::string saved = (m_scratch / "saved.jpg").string();
     ASSERT_EQ(ContainerStatus::Ok, WriteContainer(*camera, "pass", "hello"));
     ASSERT_EQ(kPictureOk, camera->Save(saved)) << camera->GetFailureReason();
     EXPECT_EQ(272u, camera->GetDataSpace()); // until the saved file is loaded
 
-    const std::string reportTemplate = m_scratch.Path("ltemplateJPG.htm");
+    const std::string reportTemplate = (m_scratch / "ltemplateJPG.htm").string();
     WriteBytes(reportTemplate,
         { '%', 'I', 'M', 'G', 'W', 'I', 'D', 'T', 'H', '%', '|', '%', 'I', 'M', 'G', 'H', 'E', 'I', 'G', 'H', 'T', '%',
             '|', '%', 'D', 'A', 'T', 'A', 'S', 'P', 'A', 'C', 'E', '%', '|', '%', 'S', 'E', 'C', 'R', 'E', 'T', 'J',
@@ -193,7 +193,7 @@ TEST_F(JpegPictureTest, DataSpaceBeforeAndAfterASave)
 TEST_F(JpegPictureTest, MessagesRoundTripThroughASavedFile)
 {
     // 160 x 120 written by us: 300 MCUs, 600 bits, 75 bytes, data space 48.
-    const std::string base = m_scratch.Path("base.jpg");
+    const std::string base = (m_scratch / "base.jpg").string();
     {
         const std::unique_ptr<CCarrierPicture> first
             = LoadPicture(MakeCjpegFile(MakeTestPicture(160, 120, 7), "-sample 1x1", "source"));
@@ -211,7 +211,7 @@ TEST_F(JpegPictureTest, MessagesRoundTripThroughASavedFile)
             text += char('a' + i % 26);
         const std::unique_ptr<CCarrierPicture> picture = LoadPicture(base);
         ASSERT_EQ(ContainerStatus::Ok, WriteContainer(*picture, "secret word", text));
-        const std::string path = m_scratch.Path("hidden.jpg");
+        const std::string path = (m_scratch / "hidden.jpg").string();
         ASSERT_EQ(kPictureOk, picture->Save(path));
         EXPECT_NE(std::string::npos, picture->GetResultPage().find(path));
 
@@ -232,13 +232,13 @@ TEST_F(JpegPictureTest, SavingLeavesThePixelsAsTheyWere)
     CJpegPicture picture;
     ASSERT_EQ(kPictureOk, picture.Load(MakeCjpegFile(MakeTestPicture(45, 31), "-sample 2x1", "keep")));
     const std::vector<std::uint8_t> before = picture.GetPixels();
-    ASSERT_EQ(kPictureOk, picture.Save(m_scratch.Path("first.jpg")));
+    ASSERT_EQ(kPictureOk, picture.Save((m_scratch / "first.jpg").string()));
     EXPECT_EQ(before, picture.GetPixels());
-    ASSERT_EQ(kPictureOk, picture.Save(m_scratch.Path("second.jpg")));
-    EXPECT_EQ(ReadBytes(m_scratch.Path("first.jpg")), ReadBytes(m_scratch.Path("second.jpg")));
+    ASSERT_EQ(kPictureOk, picture.Save((m_scratch / "second.jpg").string()));
+    EXPECT_EQ(ReadBytes((m_scratch / "first.jpg").string()), ReadBytes((m_scratch / "second.jpg").string()));
 
     // A save that cannot write reports why and changes nothing.
-    EXPECT_EQ(kPictureWriteFailed, picture.Save(m_scratch.Path("missing/folder.jpg")));
+    EXPECT_EQ(kPictureWriteFailed, picture.Save((m_scratch / "missing/folder.jpg").string()));
     EXPECT_NE(std::string::npos, picture.GetFailureReason().find("cannot be written")) << picture.GetFailureReason();
     EXPECT_EQ(before, picture.GetPixels());
     EXPECT_TRUE(picture.IsLoaded());
@@ -251,7 +251,7 @@ TEST_F(JpegPictureTest, FailedLoadsLeaveNoPicture)
         int code;
         const char* reason;
     } cases[] = {
-        { m_scratch.Path("absent.jpg"), kPictureCannotCreate, "No such file" },
+        { (m_scratch / "absent.jpg").string(), kPictureCannotCreate, "No such file" },
         { TruncatedCopy(MakeCjpegFile(MakeTestPicture(64, 64), "-progressive", "progressive"), 0.7),
             kPictureNotSupported, "The JPEG file cannot be decoded: Premature end of JPEG file." },
     };
@@ -263,7 +263,7 @@ TEST_F(JpegPictureTest, FailedLoadsLeaveNoPicture)
         EXPECT_EQ(nullptr, picture.GetDataBuffer());
         EXPECT_EQ(0u, picture.GetDataSpace());
         EXPECT_TRUE(picture.GetPixels().empty());
-        EXPECT_EQ(kPictureAlreadyLoaded, picture.Save(m_scratch.Path("never.jpg")));
+        EXPECT_EQ(kPictureAlreadyLoaded, picture.Save((m_scratch / "never.jpg").string()));
         EXPECT_EQ(kPictureAlreadyLoaded, picture.Load(test.path));
         EXPECT_EQ(ContainerStatus::NotLoaded, WriteContainer(picture, "pw", "text"));
     }

@@ -1,10 +1,10 @@
 #include "mail/MimeMailItem.h"
 
-#include "PythonSmtpServer.h"
 #include "mail/FilePartHandler.h"
 #include "mail/PartHandlerRegistry.h"
 #include "mail/SendProgress.h"
 #include "mail/TextPartHandler.h"
+#include "support/PythonSmtpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -51,13 +51,13 @@ class MimeMailItemTest : public ::testing::Test {
 protected:
     std::string WriteAttachment(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
-        const std::string path = m_folder.Path() + "/" + name;
+        const std::string path = (m_folder / name).string();
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
-    CTemporaryFolder m_folder;
+    CTempFolder m_folder;
 };
 
 TEST_F(MimeMailItemTest, ComposesTheTextPartAndA55ByteAttachment)
@@ -132,7 +132,7 @@ TEST_F(MimeMailItemTest, ATextOnlyMailReportsNoProgress)
 
 TEST_F(MimeMailItemTest, AnAttachmentThatCannotBeOpenedFailsTheMail)
 {
-    for (const std::string& path : { m_folder.Path() + "/missing.bmp", m_folder.Path() }) {
+    for (const std::string& path : { (m_folder / "missing.bmp").string(), m_folder.Path().string() }) {
         SCOPED_TRACE(path);
         CMimeMailItem item;
         item.SetBody("Here it is");

@@ -1,8 +1,8 @@
 // The send-mail dialog, offscreen, against a scripted SMTP server.
 
 #include "mail/SendMailDlg.h"
-#include "ScriptedSmtpServer.h"
 #include "mail/SendProgressDlg.h"
+#include "support/ScriptedSmtpServer.h"
 #include "ui/DialogBuilder.h"
 
 #include <QApplication>

@@ -2,9 +2,9 @@
 
 #include "mail/SmtpSession.h"
 
-#include "PythonSmtpServer.h"
 #include "mail/MimeMailItem.h"
 #include "mail/PartHandler.h"
+#include "support/PythonSmtpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +63,7 @@ protected:
 
     std::string WritePicture(const std::string& name)
     {
-        const std::string path = m_folder.Path() + "/" + name;
+        const std::string path = (m_folder / name).string();
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(m_picture.data()), static_cast<std::streamsize>(m_picture.size()));
         return path;
@@ -71,13 +71,13 @@ protected:
 
     std::string MailFile(const CPythonSmtpServer& server, const std::string& name)
     {
-        return ReadFileText(server.Folder() + "/mail-1/" + name);
+        return ReadText(server.Folder() + "/mail-1/" + name);
     }
 
     // Lines that begin with dots, which the receiver strips one dot from.
     static constexpr const char* kBody = "Here is the picture.\r\n.\r\n.hidden line\r\n..two dots\r\nThe end.";
 
-    CTemporaryFolder m_folder;
+    CTempFolder m_folder;
     std::vector<CSmtpSession::RefusedRecipient> m_refused;
     std::vector<std::uint8_t> m_picture;
     std::string m_picturePath;

@@ -1,8 +1,8 @@
 #include "mail/SmtpSession.h"
 
-#include "ScriptedSmtpServer.h"
 #include "mail/MimeMailItem.h"
 #include "mail/PartHandler.h"
+#include "support/ScriptedSmtpServer.h"
 
 #include <gtest/gtest.h>
 

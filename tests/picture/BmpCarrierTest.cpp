@@ -1,6 +1,6 @@
 #include "picture/BmpCarrier.h"
 
-#include "BmpMaker.h"
+#include "support/BmpMaker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "picture/BmpPicture.h"
 
-#include "BmpMaker.h"
 #include "picture/SecretContainer.h"
 #include "res/Log.h"
+#include "support/BmpMaker.h"
 
 #include <gtest/gtest.h>
 

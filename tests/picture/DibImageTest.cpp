@@ -1,6 +1,6 @@
 #include "picture/DibImage.h"
 
-#include "BmpMaker.h"
+#include "support/BmpMaker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "sealed/SealedContainer.h"
-#include "SealedTestSupport.h"
 #include "sealed/KeyedOrder.h"
 #include "sealed/MatrixEmbedding.h"
+#include "support/SealedTestSupport.h"
 
 #include <algorithm>
 #include <array>

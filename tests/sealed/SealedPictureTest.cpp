@@ -1,8 +1,9 @@
 #include "sealed/SealedPicture.h"
-#include "BmpMaker.h"
-#include "PngMaker.h"
-#include "SealedTestSupport.h"
 #include "sealed/SealedContainer.h"
+#include "support/BmpMaker.h"
+#include "support/PngMaker.h"
+#include "support/SealedTestSupport.h"
+#include "support/TestFiles.h"
 
 #include <cstring>
 #include <filesystem>
@@ -10,19 +11,11 @@
 
 namespace {
 
-std::filesystem::path TemporaryFolder()
+// One folder for the whole program, removed when it ends.
+const std::filesystem::path& TemporaryFolder()
 {
-    static const std::filesystem::path folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "sealed-picture-XXXXXX").string();
-        return std::filesystem::path(::mkdtemp(pattern.data()));
-    }();
-    return folder;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    static const CTempFolder folder("veilmark-sealed-picture");
+    return folder.Path();
 }
 
 // Seals a payload into `file`, saves the picture, loads the saved file again

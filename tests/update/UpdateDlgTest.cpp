@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "HttpTestServer.h"
-#include "UpdateTestSupport.h"
 #include "res/StringTable.h"
+#include "support/HttpTestServer.h"
+#include "support/UpdateTestSupport.h"
 #include "ui/DialogBuilder.h"
 #include "ui/UiText.h"
 #include "update/UpdateDlg.h"
@@ -100,10 +100,10 @@ void UpdateDlgTest::initTestCase()
     for (const char* name : { "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY" })
         qunsetenv(name);
     const std::string english = m_site / "Patch/English/";
-    WriteTestFile(english + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
-    WriteTestFile(english + "UpdateInfo.nfo", "1, 0, 0, 1 ; veilmark-1001.sh\r\n");
+    WriteText(english + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
+    WriteText(english + "UpdateInfo.nfo", "1, 0, 0, 1 ; veilmark-1001.sh\r\n");
     // The patch leaves a mark where the test can see it ran.
-    WriteTestFile(english + "veilmark-1001.sh", "#!/bin/sh\necho ran > '" + (m_site / "patch-ran") + "'\n");
+    WriteText(english + "veilmark-1001.sh", "#!/bin/sh\necho ran > '" + (m_site / "patch-ran").string() + "'\n");
     m_server = std::make_unique<CHttpTestServer>(m_site.Path());
     QVERIFY2(m_server->IsRunning(), m_server->StartError().c_str());
 }

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "HttpTestServer.h"
-#include "UpdateTestSupport.h"
 #include "res/StringTable.h"
+#include "support/HttpTestServer.h"
+#include "support/UpdateTestSupport.h"
 #include "update/DownloadWorker.h"
 #include "update/UpdateSession.h"
 
@@ -61,12 +61,12 @@ protected:
             ::unsetenv(name);
         s_site = std::make_unique<CTempFolder>();
         const std::string english = *s_site / "Patch/English/";
-        WriteTestFile(english + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
-        WriteTestFile(english + "UpdateInfo.nfo", "1, 0, 0, 0 ; veilmark-1000.sh\r\n1, 0, 0, 1 ; veilmark-1001.sh\r\n");
-        WriteTestFile(english + "veilmark-1001.sh", PatchContents());
+        WriteText(english + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
+        WriteText(english + "UpdateInfo.nfo", "1, 0, 0, 0 ; veilmark-1000.sh\r\n1, 0, 0, 1 ; veilmark-1001.sh\r\n");
+        WriteText(english + "veilmark-1001.sh", PatchContents());
         const std::string missing = *s_site / "Patch/Missing/";
-        WriteTestFile(missing + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
-        WriteTestFile(missing + "UpdateInfo.nfo", "1, 0, 0, 1 ; gone.sh\r\n");
+        WriteText(missing + "NewerVersion.nfo", "1, 0, 0, 2\r\n");
+        WriteText(missing + "UpdateInfo.nfo", "1, 0, 0, 1 ; gone.sh\r\n");
         s_server = std::make_unique<CHttpTestServer>(s_site->Path());
         // The https server serves the same site, with a certificate only the
         // tests trust; its files live outside the site.
@@ -158,7 +158,7 @@ TEST_F(UpdateDownloadTest, FullRunFindsDownloadsAndStartsThePatch)
     ASSERT_EQ(m_view.startedPrograms.size(), 1u);
     const std::string patch = m_view.startedPrograms[0];
     EXPECT_EQ(patch, CacheFolder() + "veilmark-1001.sh");
-    EXPECT_EQ(ReadTestFile(patch), PatchContents());
+    EXPECT_EQ(ReadText(patch), PatchContents());
     ASSERT_EQ(m_view.questions.size(), 1u);
     EXPECT_NE(m_view.questions[0].find(s_server->BaseUrl() + "/Patch/English/veilmark-1001.sh"), std::string::npos);
     EXPECT_EQ(m_view.endResult, 0);
@@ -203,14 +203,14 @@ TEST_F(UpdateDownloadTest, CompressedAnswersAreSavedDecoded)
     Run("/encoded/gzip/Patch/English");
     EXPECT_NE(m_view.log.find(FormatResString(188, 1, 0, 0, 2)), std::string::npos) << m_view.log;
     ASSERT_EQ(m_view.startedPrograms.size(), 1u) << m_view.log;
-    EXPECT_EQ(ReadTestFile(m_view.startedPrograms[0]), PatchContents());
+    EXPECT_EQ(ReadText(m_view.startedPrograms[0]), PatchContents());
 
     struct Case {
         const char* path;
         std::string expected; // empty: the download must fail
     };
     const Case cases[] = {
-        { "/encoded/deflate/Patch/English/UpdateInfo.nfo", ReadTestFile(*s_site / "Patch/English/UpdateInfo.nfo") },
+        { "/encoded/deflate/Patch/English/UpdateInfo.nfo", ReadText(*s_site / "Patch/English/UpdateInfo.nfo") },
         { "/encoded/identity/Patch/English/NewerVersion.nfo", "1, 0, 0, 2\r\n" },
         // An encoding nobody asked for cannot be undone, so it is refused.
         { "/encoded/x-squeeze/Patch/English/NewerVersion.nfo", "" },
@@ -224,7 +224,7 @@ TEST_F(UpdateDownloadTest, CompressedAnswersAreSavedDecoded)
             EXPECT_TRUE(request.cachePath.empty()) << test.path;
             EXPECT_FALSE(request.failureReason.empty()) << test.path;
         } else {
-            EXPECT_EQ(ReadTestFile(request.cachePath), test.expected) << test.path << ": " << request.failureReason;
+            EXPECT_EQ(ReadText(request.cachePath), test.expected) << test.path << ": " << request.failureReason;
         }
     }
 }
@@ -255,7 +255,7 @@ TEST_F(UpdateDownloadTest, ServerFilesOutsideTheSizeLimitsAreRefused)
     for (const char* path : { "/big/1048576", "/unsized/1048576" }) {
         DownloadRequest request = Request(path, limits);
         DownloadWorker(request);
-        EXPECT_EQ(ReadTestFile(request.cachePath).size(), 1048576u) << path << ": " << request.failureReason;
+        EXPECT_EQ(ReadText(request.cachePath).size(), 1048576u) << path << ": " << request.failureReason;
     }
 }
 
@@ -264,7 +264,7 @@ TEST_F(UpdateDownloadTest, RedirectsAndPhasesAreReportedInOrder)
     DownloadRequest request = Request("/redirect/Patch/English/NewerVersion.nfo");
     DownloadWorker(request);
     ASSERT_FALSE(request.cachePath.empty()) << request.failureReason;
-    EXPECT_EQ(ReadTestFile(request.cachePath), "1, 0, 0, 2\r\n");
+    EXPECT_EQ(ReadText(request.cachePath), "1, 0, 0, 2\r\n");
     EXPECT_EQ(request.sourceUrl, s_server->BaseUrl() + "/Patch/English/NewerVersion.nfo");
 
     std::vector<std::uint32_t> codes;
@@ -300,7 +300,7 @@ TEST_F(UpdateDownloadTest, RedirectsNeverLeaveHttps)
         DownloadRequest request = RequestAt(test.url);
         DownloadWorker(request);
         if (test.followed) {
-            EXPECT_EQ(ReadTestFile(request.cachePath), "1, 0, 0, 2\r\n") << test.url << ": " << request.failureReason;
+            EXPECT_EQ(ReadText(request.cachePath), "1, 0, 0, 2\r\n") << test.url << ": " << request.failureReason;
             EXPECT_EQ(request.sourceUrl, https + file) << test.url;
         } else {
             EXPECT_TRUE(request.cachePath.empty()) << test.url;

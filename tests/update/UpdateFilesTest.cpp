@@ -3,8 +3,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "UpdateTestSupport.h"
+#include "base/VersionMarker.h"
 #include "res/Version.h"
+#include "support/UpdateTestSupport.h"
 #include "update/PatchList.h"
 #include "update/UpdatePaths.h"
 #include "update/VersionFile.h"
@@ -113,47 +114,6 @@ TEST(VersionFile, ComparesNumbersInOrder)
     EXPECT_LT((FileVersion { { 0, 9, 9, 9 } }), installed);
     EXPECT_LT((FileVersion { { 1, 0, 0, -1 } }), installed);
     EXPECT_EQ((FileVersion { { 1, 0, 0, 1 } }), installed);
-}
-
-TEST(VersionFile, ReadsTheTextAfterTheMarker)
-{
-    CTempFolder folder;
-    WriteProgramFile(folder / "program", "1, 0, 0, 1");
-    std::string text;
-    std::string error;
-    ASSERT_TRUE(ReadVersionText(folder / "program", text, error)) << error;
-    EXPECT_EQ(text, "1, 0, 0, 1");
-
-    // A bare marker (as code that searches for it holds) is passed over, and a
-    // marker that straddles two reads is still found. The marked texts are put
-    // together at run time, so this test program holds only its own version.
-    const std::string marker = kFileVersionMarker;
-    std::string contents(64 * 1024 - 7, 'a');
-    contents += marker + '\0' + marker + "3, 2, 1, 0" + '\0';
-    WriteTestFile(folder / "straddled", std::string(64 * 1024 - 30, 'b') + marker + "3, 2, 1, 0" + '\0');
-    WriteTestFile(folder / "bare", contents);
-    for (const char* name : { "straddled", "bare" }) {
-        ASSERT_TRUE(ReadVersionText(folder / name, text, error)) << name << ": " << error;
-        EXPECT_EQ(text, "3, 2, 1, 0") << name;
-    }
-}
-
-TEST(VersionFile, RefusesFilesWithoutAReadableVersion)
-{
-    CTempFolder folder;
-    WriteTestFile(folder / "plain", "no marker in here");
-    WriteProgramFile(folder / "longest", std::string(63, '9'));
-    WriteProgramFile(folder / "overlong", std::string(64, '9'));
-    WriteTestFile(folder / "unterminated", kFileVersionMarker + std::string("1, 0, 0, 1"));
-    std::string text;
-    std::string error;
-    EXPECT_TRUE(ReadVersionText(folder / "longest", text, error));
-    for (const std::string& path :
-        { folder / "plain", folder / "overlong", folder / "unterminated", folder / "missing", folder.Path() }) {
-        error.clear();
-        EXPECT_FALSE(ReadVersionText(path, text, error)) << path;
-        EXPECT_FALSE(error.empty()) << path;
-    }
 }
 
 TEST(VersionFile, TheTestProgramCarriesTheBuildVersion)

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "UpdateTestSupport.h"
 #include "res/StringTable.h"
+#include "support/UpdateTestSupport.h"
 #include "update/UpdateSession.h"
 
 namespace {
@@ -40,7 +40,7 @@ public:
             request.failureReason = "canceled";
         } else if (const auto file = files.find(request.url); file != files.end()) {
             request.cachePath = request.cacheFolder + "copy-" + std::to_string(requested.size());
-            WriteTestFile(request.cachePath, file->second);
+            WriteText(request.cachePath, file->second);
         } else {
             request.failureReason = "The requested URL returned error: 404";
         }

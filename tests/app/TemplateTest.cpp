@@ -1,6 +1,6 @@
 // Page templates in the program folder, as the load and save commands use them.
 
-#include "GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 #include "app/VeilmarkDlg.h"
 #include "ui/WebBrowser2.h"

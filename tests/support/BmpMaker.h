@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestFiles.h"
+
 // Builds bitmap files in memory for tests, and a temporary folder to put them in.
 
 #include <cstdint>
@@ -71,43 +73,6 @@ inline std::vector<std::uint8_t> MakeBmp(const BmpShape& shape)
         file[i] = std::uint8_t(generator());
     return file;
 }
-
-inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-}
-
-// A fresh folder under the system's temporary folder, removed with its contents.
-class CTempFolder {
-public:
-    CTempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "veilmark-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        m_path = pattern;
-    }
-    ~CTempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-
-    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // Carrier bits of each pixel byte for the 1, 4, 8, 16, 24 and 32 bit layouts,
 // written out from the layout table rather than from the code under test.

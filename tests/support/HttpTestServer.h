@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include "support/PythonServer.h"
 
 #include <string>
 
@@ -11,19 +11,16 @@ class CHttpTestServer {
 public:
     explicit CHttpTestServer(
         const std::string& rootFolder, const std::string& certificate = {}, const std::string& key = {});
-    ~CHttpTestServer();
-    CHttpTestServer(const CHttpTestServer&) = delete;
-    CHttpTestServer& operator=(const CHttpTestServer&) = delete;
 
-    bool IsRunning() const { return m_port > 0; }
+    bool IsRunning() const { return m_server.Port() > 0; }
     // "http://127.0.0.1:PORT", or "https://..."
     std::string BaseUrl() const;
-    const std::string& StartError() const { return m_error; }
+    const std::string& StartError() const { return m_server.StartError(); }
 
 private:
-    pid_t m_process = -1;
-    int m_input = -1;
-    int m_port = 0;
+    static std::vector<std::string> Command(
+        const std::string& rootFolder, const std::string& certificate, const std::string& key);
+
     bool m_https = false;
-    std::string m_error;
+    CPythonServer m_server;
 };

@@ -1,4 +1,4 @@
-#include "ScriptedSmtpServer.h"
+#include "support/ScriptedSmtpServer.h"
 
 #include <chrono>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 // The resizable dialog base: anchored controls, minimum size, remembered size.
 
-#include "GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 #include "app/ResizableDlg.h"
 #include "app/VeilmarkDlg.h"

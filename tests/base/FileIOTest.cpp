@@ -1,6 +1,8 @@
 #include "base/FileIO.h"
 
-#include "BmpMaker.h"
+#include "support/TestFiles.h"
+
+#include "support/BmpMaker.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +21,6 @@ namespace {
 std::span<const std::uint8_t> Bytes(const std::string& text)
 {
     return { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() };
-}
-
-std::string ReadText(const std::filesystem::path& path)
-{
-    const std::vector<std::uint8_t> bytes = ReadBytes(path);
-    return { bytes.begin(), bytes.end() };
 }
 
 std::set<std::string> Names(const std::filesystem::path& folder)

@@ -1,7 +1,7 @@
 // The installed program and the program under a real X server: both start,
 // find their files, load a picture and show its page.
 
-#include "GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -54,7 +54,7 @@ private:
         const QString leakOptions = environment.value("LSAN_OPTIONS");
         environment.insert("LSAN_OPTIONS",
             (leakOptions.isEmpty() ? QString() : leakOptions + ":")
-                + "suppressions=" VEILMARK_GUI_TEST_DIR "/lsan.supp");
+                + "suppressions=" VEILMARK_APP_TEST_DIR "/lsan.supp");
         return environment;
     }
 

@@ -1,7 +1,7 @@
 // The hide-and-reveal workflow of the main window, driven through its real
 // buttons, file dialogs, password prompts and message boxes.
 
-#include "GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 #include "app/OptionDlg.h"
 #include "app/Settings.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestFiles.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -25,8 +27,6 @@ std::vector<std::uint8_t> ToTopDownBgr(const RgbPicture& picture);
 
 bool WritePnm(const std::string& path, const RgbPicture& picture);
 bool ReadPnm(const std::string& path, RgbPicture& picture);
-std::vector<std::uint8_t> ReadBytes(const std::string& path);
-bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Runs a shell command; returns its exit status and its standard error.
 int RunCommand(const std::string& command, std::string* standardError = nullptr);
@@ -41,25 +41,13 @@ struct PixelDifference {
 PixelDifference ComparePixels(
     std::span<const std::uint8_t> bottomUpBgr, int width, int height, const RgbPicture& reference);
 
-// A scratch folder removed when the object goes away.
-class CScratchFolder {
-public:
-    CScratchFolder();
-    ~CScratchFolder();
-    std::string Path(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Folder() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 // The JPEG marker segments of a file, in order (marker code, offset of the
 // 0xFF, total length including the marker); stops at SOS.
 // Writes `picture` as a PNM file in `scratch` and encodes it with cjpeg and the
 // given options; returns the JPEG's path. Failures are reported as test
 // failures.
 std::string MakeCjpegFile(
-    const CScratchFolder& scratch, const RgbPicture& picture, const std::string& options, const std::string& name);
+    const CTempFolder& scratch, const RgbPicture& picture, const std::string& options, const std::string& name);
 
 struct SegmentInfo {
     std::uint8_t marker = 0;
@@ -81,7 +69,7 @@ bool ParseOwnScan(const std::vector<std::uint8_t>& file, std::vector<ParsedBlock
 
 // The pixel array of `djpeg -bmp -rgb` for a JPEG file: bottom-up B, G, R
 // rows padded to 4 bytes, the layout of a 24-bit DIB. Empty on failure.
-std::vector<std::uint8_t> DjpegDibPixels(const CScratchFolder& scratch, const std::string& jpegPath);
+std::vector<std::uint8_t> DjpegDibPixels(const CTempFolder& scratch, const std::string& jpegPath);
 
 // A four-component JPEG made with libjpeg from an RGB picture, as Adobe's
 // programs store one: inverted CMYK (255 is no ink) coded as YCCK, with an

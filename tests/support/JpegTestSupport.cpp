@@ -1,4 +1,6 @@
-#include "JpegTestSupport.h"
+#include "support/JpegTestSupport.h"
+
+#include "support/TestFiles.h"
 
 #include "jpeg/JpegTables.h"
 
@@ -92,19 +94,6 @@ bool ReadPnm(const std::string& path, RgbPicture& picture)
     return bool(in);
 }
 
-std::vector<std::uint8_t> ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
-}
-
 int RunCommand(const std::string& command, std::string* standardError)
 {
     char errorPath[] = "/tmp/veilmark-jpeg-stderr-XXXXXX";
@@ -145,21 +134,6 @@ PixelDifference ComparePixels(
     }
     difference.mean = total / (double(width) * height * 3);
     return difference;
-}
-
-CScratchFolder::CScratchFolder()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/veilmark-jpeg-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr)
-        m_path = pattern;
-}
-
-CScratchFolder::~CScratchFolder()
-{
-    std::error_code ignored;
-    if (!m_path.empty())
-        std::filesystem::remove_all(m_path, ignored);
 }
 
 std::vector<SegmentInfo> ListSegments(const std::vector<std::uint8_t>& file)
@@ -306,19 +280,19 @@ bool ParseOwnScan(const std::vector<std::uint8_t>& file, std::vector<ParsedBlock
 }
 
 std::string MakeCjpegFile(
-    const CScratchFolder& scratch, const RgbPicture& picture, const std::string& options, const std::string& name)
+    const CTempFolder& scratch, const RgbPicture& picture, const std::string& options, const std::string& name)
 {
-    const std::string input = scratch.Path(name + ".pnm");
-    const std::string output = scratch.Path(name + ".jpg");
+    const std::string input = (scratch / (name + ".pnm")).string();
+    const std::string output = (scratch / (name + ".jpg")).string();
     EXPECT_TRUE(WritePnm(input, picture));
     std::string errors;
     EXPECT_EQ(0, RunCommand("cjpeg " + options + " -outfile " + output + " " + input, &errors)) << errors;
     return output;
 }
 
-std::vector<std::uint8_t> DjpegDibPixels(const CScratchFolder& scratch, const std::string& jpegPath)
+std::vector<std::uint8_t> DjpegDibPixels(const CTempFolder& scratch, const std::string& jpegPath)
 {
-    const std::string bmp = scratch.Path("djpeg-reference.bmp");
+    const std::string bmp = (scratch / "djpeg-reference.bmp").string();
     std::string errors;
     if (RunCommand("djpeg -bmp -rgb -outfile " + bmp + " " + jpegPath, &errors) != 0) {
         ADD_FAILURE() << errors;

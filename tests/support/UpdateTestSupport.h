@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestFiles.h"
+
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -16,43 +18,6 @@
 #include "res/Version.h"
 #include "update/DownloadWorker.h"
 #include "update/UpdateSession.h"
-
-// A folder under the system's temporary folder, removed with its contents.
-class CTempFolder {
-public:
-    CTempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "veilmark-update-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~CTempFolder()
-    {
-        std::error_code ignored;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ignored);
-    }
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-inline void WriteTestFile(const std::string& path, const std::string& contents)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << contents;
-}
-
-inline std::string ReadTestFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
 
 // Makes a self-signed certificate for 127.0.0.1 and its key with the openssl
 // command; returns false when that fails.
@@ -72,7 +37,7 @@ inline void WriteProgramFile(const std::string& path, const std::string& version
     contents += kFileVersionMarker + versionText;
     contents += '\0';
     contents += "more data";
-    WriteTestFile(path, contents);
+    WriteText(path, contents);
 }
 
 // Records everything the session shows and answers its questions.

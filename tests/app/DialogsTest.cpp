@@ -1,6 +1,6 @@
 // The dialog builder, the password prompt, the log window and the about box.
 
-#include "GuiTestSupport.h"
+#include "support/GuiTestSupport.h"
 
 #include "app/AboutDlg.h"
 #include "app/ProgramDir.h"
