@@ -32,7 +32,7 @@ void CAboutDlg::OnInitDialog()
 
 void CAboutDlg::DoDataExchange(bool saveAndValidate)
 {
-    auto* version = FindControl<QLineEdit>(*this, 1023);
+    auto* version = FindControl<QLineEdit>(*this, IDC_VERSION);
     if (saveAndValidate)
         m_strVersion = version->text().toStdString();
     else

@@ -41,7 +41,7 @@ CLogDlg::CLogDlg(QWidget* owner)
     // and below the prompts and message boxes owned by the log window itself,
     // while other programs' windows may still come above it.
     BuildDialog(*this, IDD_LOG);
-    m_edit = FindControl<QPlainTextEdit>(*this, 1005);
+    m_edit = FindControl<QPlainTextEdit>(*this, IDC_LOG_TEXT);
     m_edit->setUndoRedoEnabled(false);
 }
 

@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr int IDC_SMTP_SERVER = 1015;
-constexpr int IDC_SEND_AFTER_SAVE = 1016;
-constexpr int IDC_USER_EMAIL = 1017;
-
 // Keeps a text within the bytes a setting can hold when read back, so that
 // what the user confirms is what the next start shows.
 class CSettingLengthValidator : public QValidator {

@@ -37,9 +37,9 @@ CPasswordDlg::CPasswordDlg(unsigned promptId, QWidget* parent)
     , m_strPrompt(LoadResString(promptId))
 {
     // The prompt's lines are sized to be read without scrolling sideways.
-    BuildDialog(*this, IDD_PASSWORD, { { 1009, ToUiText(m_strPrompt) } });
-    m_passwordEdit = FindControl<QLineEdit>(*this, 1007);
-    m_promptEdit = FindControl<QPlainTextEdit>(*this, 1009);
+    BuildDialog(*this, IDD_PASSWORD, { { IDC_PASSWORD_PROMPT, ToUiText(m_strPrompt) } });
+    m_passwordEdit = FindControl<QLineEdit>(*this, IDC_PASSWORD);
+    m_promptEdit = FindControl<QPlainTextEdit>(*this, IDC_PASSWORD_PROMPT);
     m_passwordEdit->setMaxLength(int(kMaxPasswordLength));
     m_passwordEdit->setValidator(new CUtf8LengthValidator(qsizetype(kMaxPasswordLength), m_passwordEdit));
     DoDataExchange(false);

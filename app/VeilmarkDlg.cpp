@@ -39,16 +39,6 @@ namespace {
 // The desktop program opens the pictures the compatible format carries.
 bool CanOpenHere(PictureKind kind) { return kind == PictureKind::Bmp || kind == PictureKind::Jpeg; }
 
-constexpr int IDC_LOAD_PICTURE = 1001;
-constexpr int IDC_SAVE_PICTURE = 1002;
-constexpr int IDC_PROGRAM_OPTION = 1006;
-constexpr int IDC_SOFTWARE_UPDATE = 1007;
-constexpr int IDC_HELP_ME = 1008;
-constexpr int IDC_BROWSER = 1000;
-constexpr int IDC_MESSAGE_GROUP = 1003;
-constexpr int IDC_SEPARATOR = 1004;
-constexpr int IDC_MESSAGE = 1005;
-
 std::span<const std::uint8_t> Bytes(const std::string& text)
 {
     return { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() };

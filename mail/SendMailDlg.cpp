@@ -20,12 +20,6 @@
 
 namespace {
 
-constexpr int IDC_SENDER = 1011;
-constexpr int IDC_MESSAGE = 1012;
-constexpr int IDC_ATTACHMENT = 1014;
-constexpr int IDC_RECEIVER = 1028;
-constexpr int IDC_SUBJECT = 1029;
-
 // The edit box gives line feeds; mail lines end with CR LF (RFC 5322 2.1).
 std::string ToMailLines(const QString& text)
 {
@@ -65,7 +59,7 @@ CSendMailDlg::CSendMailDlg(QWidget* parent)
     m_receiverEdit = FindControl<QLineEdit>(*this, IDC_RECEIVER);
     m_subjectEdit = FindControl<QLineEdit>(*this, IDC_SUBJECT);
     m_attachmentEdit = FindControl<QLineEdit>(*this, IDC_ATTACHMENT);
-    m_messageEdit = FindControl<QPlainTextEdit>(*this, IDC_MESSAGE);
+    m_messageEdit = FindControl<QPlainTextEdit>(*this, IDC_MAIL_TEXT);
     // OK and Cancel end the dialog through accept() and reject(), once each
     // however many times they are wired.
     connect(FindControl<QPushButton>(*this, IDOK), &QPushButton::clicked, this, &QDialog::accept, Qt::UniqueConnection);

@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr int IDC_PROGRESS_TEXT = 1009;
-constexpr int IDC_PROGRESS_BAR = 1019;
-
 CSendProgressDlg* g_pSendProgress = nullptr;
 
 } // namespace

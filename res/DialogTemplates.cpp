@@ -1,5 +1,7 @@
 #include "res/DialogTemplates.h"
 
+#include "res/ControlIds.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -12,41 +14,41 @@ constexpr unsigned kLineEdit = kAutoHScroll | kBorder | kTabStop;
 
 constexpr ControlTemplate kAboutControls[] = {
     { IDC_STATIC, Label, "Version :", 7, 28, 32, 14, kCenterVertical },
-    { 1023, Edit, "", 53, 28, 58, 14, kReadOnly | kAutoHScroll | kBorder },
+    { IDC_VERSION, Edit, "", 53, 28, 58, 14, kReadOnly | kAutoHScroll | kBorder },
     { IDC_STATIC, EtchedHorz, "", 7, 82, 175, 2, kStyleNone },
     { IDOK, PushButton, "OK", 69, 88, 50, 14, kButton | kDefault },
 };
 
 constexpr ControlTemplate kMainControls[] = {
-    { 1001, PushButton, "Load Picture", 7, 7, 38, 25, kButton | kMultiLine },
-    { 1002, PushButton, "Save Picture", 7, 36, 38, 25, kButton | kMultiLine | kDisabled },
-    { 1006, PushButton, "Program Option", 7, 65, 38, 25, kButton | kMultiLine },
-    { 1007, PushButton, "S/W Update", 7, 94, 38, 25, kButton | kMultiLine },
-    { 1005, Edit, "", 60, 179, 200, 73,
+    { IDC_LOAD_PICTURE, PushButton, "Load Picture", 7, 7, 38, 25, kButton | kMultiLine },
+    { IDC_SAVE_PICTURE, PushButton, "Save Picture", 7, 36, 38, 25, kButton | kMultiLine | kDisabled },
+    { IDC_PROGRAM_OPTION, PushButton, "Program Option", 7, 65, 38, 25, kButton | kMultiLine },
+    { IDC_SOFTWARE_UPDATE, PushButton, "S/W Update", 7, 94, 38, 25, kButton | kMultiLine },
+    { IDC_MESSAGE, Edit, "", 60, 179, 200, 73,
         kMultiLine | kWantReturn | kAutoHScroll | kHScroll | kVScroll | kBorder | kTabStop },
-    { 1000, Browser, "", 54, 7, 213, 157, kTabStop },
-    { 1003, GroupBox, "Message", 54, 167, 213, 91, kStyleNone },
-    { 1004, EtchedVert, "", 49, 7, 1, 251, kStyleNone },
-    { 1008, PushButton, "Help me", 7, 123, 38, 25, kButton | kMultiLine },
+    { IDC_BROWSER, Browser, "", 54, 7, 213, 157, kTabStop },
+    { IDC_MESSAGE_GROUP, GroupBox, "Message", 54, 167, 213, 91, kStyleNone },
+    { IDC_SEPARATOR, EtchedVert, "", 49, 7, 1, 251, kStyleNone },
+    { IDC_HELP_ME, PushButton, "Help me", 7, 123, 38, 25, kButton | kMultiLine },
 };
 
 constexpr ControlTemplate kPasswordControls[] = {
-    { 1007, Edit, "", 7, 58, 173, 14, kLineEdit },
-    { 1009, Edit, "", 7, 7, 173, 45, kReadOnly | kMultiLine | kHScroll | kVScroll | kBorder | kTabStop },
+    { IDC_PASSWORD, Edit, "", 7, 58, 173, 14, kLineEdit },
+    { IDC_PASSWORD_PROMPT, Edit, "", 7, 7, 173, 45, kReadOnly | kMultiLine | kHScroll | kVScroll | kBorder | kTabStop },
     { IDOK, PushButton, "OK", 41, 77, 50, 14, kButton | kDefault },
     { IDCANCEL, PushButton, "Cancel", 96, 77, 50, 14, kButton },
 };
 
 constexpr ControlTemplate kSendMailControls[] = {
     { IDC_STATIC, Label, "Sender e-mail :", 8, 8, 52, 14, kStyleNone },
-    { 1011, Edit, "", 70, 7, 110, 14, kLineEdit },
+    { IDC_SENDER, Edit, "", 70, 7, 110, 14, kLineEdit },
     { IDC_STATIC, Label, "Receiver e-mail :", 7, 25, 58, 14, kStyleNone },
-    { 1028, Edit, "", 70, 24, 110, 14, kLineEdit },
+    { IDC_RECEIVER, Edit, "", 70, 24, 110, 14, kLineEdit },
     { IDC_STATIC, Label, "Subject :", 7, 41, 32, 14, kStyleNone },
-    { 1029, Edit, "", 41, 41, 139, 14, kLineEdit },
-    { 1013, PushButton, "Attatch a File", 7, 59, 50, 14, kButton },
-    { 1014, Edit, "", 60, 59, 120, 14, kLineEdit },
-    { 1012, Edit, "", 7, 77, 173, 77, kMultiLine | kWantReturn | kHScroll | kVScroll | kBorder | kTabStop },
+    { IDC_SUBJECT, Edit, "", 41, 41, 139, 14, kLineEdit },
+    { IDC_ATTACH_FILE, PushButton, "Attatch a File", 7, 59, 50, 14, kButton },
+    { IDC_ATTACHMENT, Edit, "", 60, 59, 120, 14, kLineEdit },
+    { IDC_MAIL_TEXT, Edit, "", 7, 77, 173, 77, kMultiLine | kWantReturn | kHScroll | kVScroll | kBorder | kTabStop },
     { IDOK, PushButton, "Send Now", 42, 157, 50, 14, kButton | kDefault },
     { IDCANCEL, PushButton, "Cancel", 96, 157, 50, 14, kButton },
 };
@@ -54,31 +56,31 @@ constexpr ControlTemplate kSendMailControls[] = {
 constexpr ControlTemplate kUpdateControls[] = {
     { IDC_STATIC, EtchedFrame, "", 8, 10, 211, 42, kStyleNone },
     { IDC_STATIC, Label, "Update server address :", 12, 27, 63, 8, kStyleNone },
-    { 1001, Edit, "", 80, 24, 133, 14, kLineEdit },
+    { IDC_SERVER_ADDRESS, Edit, "", 80, 24, 133, 14, kLineEdit },
     { IDC_STATIC, EtchedFrame, "", 8, 59, 211, 68, kStyleNone },
     { IDC_STATIC, Label, "Check update", 12, 73, 60, 8, kStyleNone },
-    { 1058, ProgressBar, "", 76, 72, 137, 6, kBorder },
+    { IDC_VERSION_BAR, ProgressBar, "", 76, 72, 137, 6, kBorder },
     { IDC_STATIC, Label, "Find an update file", 12, 89, 60, 8, kStyleNone },
-    { 1059, ProgressBar, "", 76, 88, 137, 6, kBorder },
+    { IDC_LIST_BAR, ProgressBar, "", 76, 88, 137, 6, kBorder },
     { IDC_STATIC, Label, "Receive update file", 12, 105, 61, 8, kStyleNone },
-    { 1062, ProgressBar, "", 76, 106, 137, 6, kBorder },
-    { 2005, Edit, "", 8, 135, 211, 76, kReadOnly | kMultiLine | kHScroll | kVScroll | kBorder | kTabStop },
+    { IDC_PATCH_BAR, ProgressBar, "", 76, 106, 137, 6, kBorder },
+    { IDC_UPDATE_LOG, Edit, "", 8, 135, 211, 76, kReadOnly | kMultiLine | kHScroll | kVScroll | kBorder | kTabStop },
     { IDC_STATIC, EtchedFrame, "", 8, 218, 211, 32, kStyleNone },
     { IDCANCEL, PushButton, "Start", 55, 227, 56, 16, kButton | kDefault },
     { IDOK, PushButton, "Exit", 114, 227, 56, 16, kButton },
 };
 
 constexpr ControlTemplate kLogControls[] = {
-    { 1005, Edit, "", 7, 7, 221, 109,
+    { IDC_LOG_TEXT, Edit, "", 7, 7, 221, 109,
         kReadOnly | kMultiLine | kAutoHScroll | kHScroll | kVScroll | kBorder | kTabStop },
 };
 
 constexpr ControlTemplate kOptionControls[] = {
     { IDC_STATIC, Label, "Mail (SMTP) Server Address :", 7, 7, 93, 14, kCenterVertical },
-    { 1015, Edit, "", 106, 7, 102, 14, kLineEdit },
+    { IDC_SMTP_SERVER, Edit, "", 106, 7, 102, 14, kLineEdit },
     { IDC_STATIC, Label, "Your e-mail address :", 7, 24, 93, 14, kCenterVertical },
-    { 1017, Edit, "", 106, 24, 102, 14, kLineEdit },
-    { 1016, CheckBox, "Send mail after file save", 7, 41, 201, 14, kTabStop },
+    { IDC_USER_EMAIL, Edit, "", 106, 24, 102, 14, kLineEdit },
+    { IDC_SEND_AFTER_SAVE, CheckBox, "Send mail after file save", 7, 41, 201, 14, kTabStop },
     { IDC_STATIC, EtchedHorz, "", 7, 59, 201, 1, kStyleNone },
     { IDOK, PushButton, "OK", 56, 68, 50, 14, kButton | kDefault },
     { IDCANCEL, PushButton, "cancel", 109, 68, 50, 14, kButton },
@@ -86,8 +88,8 @@ constexpr ControlTemplate kOptionControls[] = {
 
 constexpr ControlTemplate kSendProgressControls[] = {
     { IDC_STATIC, GreyRect, "", 2, 1, 183, 10, kStyleNone },
-    { 1009, Edit, "", 2, 11, 183, 24, kReadOnly | kMultiLine },
-    { 1019, ProgressBar, "", 2, 35, 183, 6, kSmooth | kBorder },
+    { IDC_PROGRESS_TEXT, Edit, "", 2, 11, 183, 24, kReadOnly | kMultiLine },
+    { IDC_PROGRESS_BAR, ProgressBar, "", 2, 35, 183, 6, kSmooth | kBorder },
 };
 
 constexpr char kDialogFont[] = "MS Sans Serif";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "res/ControlIds.h"
+
 #include <span>
 
 // The program's dialog layouts as plain data: for every dialog its caption,
@@ -17,12 +19,6 @@ inline constexpr int IDD_UPDATE = 160;
 inline constexpr int IDD_LOG = 225;
 inline constexpr int IDD_OPTION = 226;
 inline constexpr int IDD_SEND_PROGRESS = 227;
-
-// Control ids shared with the platform's conventions.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-// Labels, lines and frames that no code addresses.
-inline constexpr int IDC_STATIC = -1;
 
 enum class ControlKind {
     PushButton,

@@ -17,14 +17,6 @@
 
 namespace {
 
-enum : int {
-    IDC_SERVER_ADDRESS = 1001,
-    IDC_VERSION_BAR = 1058,
-    IDC_LIST_BAR = 1059,
-    IDC_PATCH_BAR = 1062,
-    IDC_UPDATE_LOG = 2005,
-};
-
 } // namespace
 
 CUpdateDlg::CUpdateDlg(QWidget* parent)
