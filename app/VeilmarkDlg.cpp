@@ -277,15 +277,8 @@ void CVeilmarkDlg::OnSavePicture()
         ShowMessage(ToUiText(refusal), QMessageBox::Ok, QMessageBox::Warning);
         return;
     }
-    const std::uint32_t dataSpace = picture->GetDataSpace();
-    if (message.find('\0') != std::string::npos) {
-        ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageHasZeroByte, dataSpace)), QMessageBox::Ok,
-            QMessageBox::Warning);
-        return;
-    }
-    if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace) {
-        ShowMessage(ToUiText(DescribeContainerStatus(ContainerStatus::MessageTooLong, *picture)), QMessageBox::Ok,
-            QMessageBox::Warning);
+    if (const ContainerStatus status = CheckMessage(*picture, message); status != ContainerStatus::Ok) {
+        ShowMessage(ToUiText(DescribeContainerStatus(status, *picture)), QMessageBox::Ok, QMessageBox::Warning);
         return;
     }
 

@@ -3,7 +3,7 @@
 
 #include "base/FileIO.h"
 #include "cli/ExitStatus.h"
-#include "cli/PictureFactory.h"
+#include "carrier/PictureFactory.h"
 #include "cli/SealedCommands.h"
 #include "cli/StandardInput.h"
 #include "crypto/PasswordKey.h"
@@ -288,10 +288,9 @@ int RunHide(const Arguments& arguments)
         if (!input.TakeRest(message, error, messageLimit))
             return Fail(kExitUsage, "cannot read the message from standard input: " + error);
     }
-    if (message.find('\0') != std::string::npos)
-        return Fail(kExitUsage, DescribeContainerStatus(ContainerStatus::MessageHasZeroByte, 0));
-    if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace)
-        return Fail(kExitMessageTooLong, DescribeContainerStatus(ContainerStatus::MessageTooLong, *picture));
+    if (const ContainerStatus status = CheckMessage(*picture, message); status != ContainerStatus::Ok)
+        return Fail(status == ContainerStatus::MessageHasZeroByte ? kExitUsage : kExitMessageTooLong,
+            DescribeContainerStatus(status, *picture));
 
     if (!havePassword) {
         if (const int status = ReadPassword(arguments, input, true, password); status != kExitOk)

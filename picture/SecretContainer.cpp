@@ -48,17 +48,24 @@ std::string DescribeContainerStatus(ContainerStatus status, const CCarrierPictur
     return DescribeContainerStatus(status, picture.GetDataSpace());
 }
 
+ContainerStatus CheckMessage(const CCarrierPicture& picture, std::string_view message)
+{
+    if (message.find('\0') != std::string_view::npos)
+        return ContainerStatus::MessageHasZeroByte;
+    const std::uint32_t dataSpace = picture.GetDataSpace();
+    if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace)
+        return ContainerStatus::MessageTooLong;
+    return ContainerStatus::Ok;
+}
+
 ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view password, std::string_view message)
 {
     if (!picture.IsLoaded() || picture.GetDataBuffer() == nullptr)
         return ContainerStatus::NotLoaded;
     if (password.size() > kMaxPasswordLength)
         return ContainerStatus::PasswordTooLong;
-    if (message.find('\0') != std::string_view::npos)
-        return ContainerStatus::MessageHasZeroByte;
-    const std::uint32_t dataSpace = picture.GetDataSpace();
-    if (dataSpace == 0 || CipheredLength(message.size()) > dataSpace)
-        return ContainerStatus::MessageTooLong;
+    if (const ContainerStatus status = CheckMessage(picture, message); status != ContainerStatus::Ok)
+        return status;
 
     const PasswordCheck check = MakePasswordCheck(password);
     picture.SetPasswordDigest(check.data());
@@ -66,7 +73,7 @@ ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view passwo
     std::uint8_t* area = picture.GetDataBuffer();
     const CUnitCipher cipher(MakeCipherKey(password));
 
-    std::memset(area, 0, std::size_t(dataSpace) + 4);
+    std::memset(area, 0, std::size_t(picture.GetDataSpace()) + 4);
     const std::uint32_t lengthWord = std::uint32_t(message.size() + 1);
     for (int i = 0; i < 4; ++i)
         area[i] = std::uint8_t(lengthWord >> (8 * i));

@@ -53,6 +53,12 @@ std::string DescribeContainerStatus(ContainerStatus status, std::uint32_t dataSp
 // The same for a status about `picture`, which may say why it has no room.
 std::string DescribeContainerStatus(ContainerStatus status, const CCarrierPicture& picture);
 
+// Whether `message` can be hidden in `picture`: Ok, MessageHasZeroByte (the
+// load road ends a message at its first zero byte) or MessageTooLong (its
+// enciphered length exceeds the data space). The save road and every caller
+// that asks before it use this one check.
+[[nodiscard]] ContainerStatus CheckMessage(const CCarrierPicture& picture, std::string_view message);
+
 // Save road: stores the password check, clears the length word and message
 // area, writes the length word, enciphers the zero-padded message into the
 // message area and marks the magic. Every check runs before anything changes,

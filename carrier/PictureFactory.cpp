@@ -1,4 +1,4 @@
-#include "cli/PictureFactory.h"
+#include "carrier/PictureFactory.h"
 
 #include "jpeg/JpegPicture.h"
 #include "picture/BmpPicture.h"
