@@ -2,27 +2,19 @@
 
 #include "res/Log.h"
 #include "ui/DialogBuilder.h"
+#include "ui/ToolWindow.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionFrame>
-#include <QThread>
-#include <QWindow>
 
 #include <utility>
 
 namespace {
 
-// How long ShowLogWindow waits for the window system to expose the window.
-constexpr qint64 kExposeLimitMs = 1000;
-
 CLogDlg* g_pLogWindow = nullptr;
 
-bool IsExposed(const QWidget& window) { return window.windowHandle() != nullptr && window.windowHandle()->isExposed(); }
 LogSink g_previousSink;
 
 QString LogTextToQString(std::string_view text)
@@ -89,28 +81,13 @@ void ShowLogWindow(QWidget* mainWindow)
         }
     });
 
-    const QRect main
-        = mainWindow != nullptr ? mainWindow->frameGeometry() : QApplication::primaryScreen()->availableGeometry();
-    const QSize size = window->frameGeometry().size();
-    window->move(main.left() + (main.width() - size.width()) / 2, main.top() + (main.height() - size.height()) / 2);
-    window->show();
-    window->raise();
+    CentreOver(*window, mainWindow);
     g_previousSink = SetLogSink([](std::string_view text) {
         if (g_pLogWindow != nullptr)
             g_pLogWindow->AppendText(text);
     });
-    // The command keeps the thread busy from here on, and a window is painted
-    // only once the window system has exposed it, which takes a round trip
-    // through the window manager: wait for that, within a bound.
-    QElapsedTimer waited;
-    waited.start();
-    while (!IsExposed(*window) && waited.elapsed() < kExposeLimitMs) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-        if (!IsExposed(*window))
-            QThread::msleep(2);
-    }
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    window->repaint();
+    // The command keeps the thread busy from here on.
+    ShowAndPaint(*window);
 }
 
 void CloseLogWindow()

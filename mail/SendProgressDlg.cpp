@@ -2,6 +2,7 @@
 
 #include "mail/SendProgress.h"
 #include "ui/DialogBuilder.h"
+#include "ui/ToolWindow.h"
 
 #include <QCoreApplication>
 #include <QPlainTextEdit>
@@ -51,14 +52,9 @@ void ShowSendProgress(QWidget* window)
     auto* progress = new CSendProgressDlg;
     g_pSendProgress = progress;
 
-    if (window != nullptr) {
-        const QRect over = window->frameGeometry();
-        const QSize size = progress->frameGeometry().size();
-        progress->move(
-            over.left() + (over.width() - size.width()) / 2, over.top() + (over.height() - size.height()) / 2);
-    }
-    progress->show();
-    progress->repaint();
+    if (window != nullptr)
+        CentreOver(*progress, window);
+    ShowAndPaint(*progress);
 
     // The encoder may report from the thread that runs the mail session; the
     // values are handed to the application's thread and reach the window that
