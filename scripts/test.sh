@@ -16,6 +16,9 @@ if ! git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; t
 fi
 export QT_QPA_PLATFORM=offscreen
 
+echo "== layers (no two folders include each other)"
+python3 scripts/check_layers.py
+
 echo "== build (release with debug info)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEILMARK_BUILD_BENCH=ON -DVEILMARK_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
