@@ -23,8 +23,14 @@ class CJpegCoefficientElements : public CCoverElements {
 public:
     static constexpr int kMaxMagnitude = 1023;
 
-    // Lists the carriers of a loaded file; changes are written into it.
+    // Lists the carriers of a loaded file. Changes are kept here and written
+    // into the file by WriteBack: the embedding visits the elements in keyed
+    // order, and one pass in the file's order is much faster than as many
+    // scattered writes.
     explicit CJpegCoefficientElements(CJpegCoefficientFile& file);
+
+    // Writes every changed element into the file.
+    void WriteBack();
 
     // Why the file cannot carry a sealed message (empty when it can): a
     // carrier beyond the range an 8-bit JPEG codes, which no change could
@@ -41,6 +47,7 @@ public:
 private:
     CJpegCoefficientFile& m_file;
     std::vector<CJpegCoefficientFile::CoefficientIndex> m_carriers;
-    std::vector<std::int16_t> m_values; // the carriers' values, kept beside the file for speed
+    std::vector<std::int16_t> m_values; // the carriers' values, changes included
+    std::vector<std::int16_t> m_written; // the values the file holds
     std::string m_strUnusable;
 };

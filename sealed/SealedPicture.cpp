@@ -2,7 +2,6 @@
 
 #include "base/FileIO.h"
 #include "picture/BmpSampleGrid.h"
-#include "sealed/JpegCoefficientElements.h"
 #include "sealed/SampleGridElements.h"
 
 #include <cstring>
@@ -32,6 +31,7 @@ bool CSealedPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t
 {
     m_format = Format::None;
     m_pElements.reset();
+    m_pJpegElements = nullptr;
     m_pJpeg.reset();
     m_strReason.clear();
     if (file.size() >= sizeof kPngSignature && std::memcmp(file.data(), kPngSignature, sizeof kPngSignature) == 0) {
@@ -64,8 +64,10 @@ bool CSealedPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t
         m_format = Format::Jpeg;
         auto elements = std::make_unique<CJpegCoefficientElements>(*m_pJpeg);
         m_strReason = elements->WhyUnusable();
-        if (m_strReason.empty())
+        if (m_strReason.empty()) {
+            m_pJpegElements = elements.get();
             m_pElements = std::move(elements);
+        }
         return true;
     }
     m_strReason = "The file is neither a BMP, a PNG nor a JPEG picture";
@@ -90,6 +92,8 @@ bool CSealedPicture::Save(const std::string& path)
         return true;
     }
     case Format::Jpeg:
+        if (m_pJpegElements)
+            m_pJpegElements->WriteBack();
         if (const JpegResult result = m_pJpeg->Write(path); !result.IsOk()) {
             m_strReason = result.Reason();
             return false;

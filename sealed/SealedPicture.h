@@ -3,6 +3,7 @@
 #include "jpeg/JpegCoefficientFile.h"
 #include "picture/PngPicture.h"
 #include "sealed/CoverElements.h"
+#include "sealed/JpegCoefficientElements.h"
 
 #include <cstdint>
 #include <memory>
@@ -42,5 +43,6 @@ private:
     CPngPicture m_png;
     std::unique_ptr<CJpegCoefficientFile> m_pJpeg;
     std::unique_ptr<CCoverElements> m_pElements;
+    CJpegCoefficientElements* m_pJpegElements = nullptr; // m_pElements, for a JPEG file
     std::string m_strReason;
 };

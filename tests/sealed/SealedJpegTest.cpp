@@ -132,6 +132,7 @@ TEST_F(SealedJpegTest, ChangesStepTheMagnitudeAndNeverReachZero)
         ASSERT_EQ(elements.CoefficientOf(i), carriers[i]);
         EXPECT_EQ(elements.Bit(i), unsigned(steps[i].before < 0 ? -steps[i].before : steps[i].before) & 1);
         elements.Change(i, steps[i].up);
+        elements.WriteBack();
         EXPECT_EQ(file.GetCoefficient(carriers[i]), steps[i].after)
             << steps[i].before << (steps[i].up ? " up" : " down");
         EXPECT_NE(elements.Bit(i), unsigned(steps[i].before) & 1);
@@ -236,6 +237,7 @@ TEST_F(SealedJpegTest, TamperingAndWrongPasswordsOpenNothing)
         ReadCoefficients(sealed, file);
         CJpegCoefficientElements elements(file);
         elements.Change(std::uint32_t(element), false);
+        elements.WriteBack();
         std::vector<std::uint8_t> changed;
         ASSERT_TRUE(file.WriteMemory(changed).IsOk());
         CSealedPicture tampered;
@@ -343,7 +345,8 @@ TEST(SealedJpegVector, KnownAnswer)
     };
     const SaltPosition expected[] = { { 404, 2891, -2 }, { 2096, 17736, -8 }, { 694, 4873, 2 }, { 1940, 15234, -2 },
         { 654, 4609, -4 }, { 748, 5265, -2 }, { 294, 2114, -2 }, { 725, 5130, 2 } };
-    const auto& elements = static_cast<const CJpegCoefficientElements&>(picture.GetElements());
+    auto& elements = static_cast<CJpegCoefficientElements&>(picture.GetElements());
+    elements.WriteBack();
     CKeyedOrder order(std::uint32_t(elements.Count()));
     CKeyStream stream(SaltOrderKey("Veilmark"));
     order.Draw(8, stream);
