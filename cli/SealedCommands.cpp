@@ -212,7 +212,9 @@ int CheckRevealTarget(const RevealTarget& target)
 int WriteRevealed(std::span<const std::uint8_t> bytes, const RevealTarget& target)
 {
     if (!target.output) {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+        // An empty message has no buffer at all, which fwrite must not see.
+        if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            || std::fflush(stdout) != 0)
             return Fail(kExitCannotWrite, std::string("cannot write to standard output: ") + std::strerror(errno));
         return kExitOk;
     }
