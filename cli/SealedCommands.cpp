@@ -14,6 +14,21 @@
 
 namespace {
 
+CSealedPicture::Format SealedFormatOf(PictureKind kind)
+{
+    switch (kind) {
+    case PictureKind::Bmp:
+        return CSealedPicture::Format::Bmp;
+    case PictureKind::Png:
+        return CSealedPicture::Format::Png;
+    case PictureKind::Jpeg:
+        return CSealedPicture::Format::Jpeg;
+    case PictureKind::Unknown:
+        break;
+    }
+    return CSealedPicture::Format::None;
+}
+
 // Loads `path` as a sealed cover of the kind its name gives; prints why not.
 int LoadSealedPicture(const std::string& path, CSealedPicture& picture)
 {
@@ -23,12 +38,28 @@ int LoadSealedPicture(const std::string& path, CSealedPicture& picture)
         return Fail(kExitBadPicture, path + ": " + reason);
     if (!picture.Load(path))
         return Fail(kExitBadPicture, path + ": " + picture.GetReason());
-    const CSealedPicture::Format expected
-        = kind == PictureKind::Png ? CSealedPicture::Format::Png : CSealedPicture::Format::Bmp;
-    if (picture.GetFormat() != expected)
+    if (picture.GetFormat() != SealedFormatOf(kind))
         return Fail(kExitBadPicture,
-            path + ": " + (kind == PictureKind::Png ? "This is not a PNG file" : "This is not a BMP file"));
+            path + ": "
+                + (kind == PictureKind::Png         ? "This is not a PNG file"
+                        : kind == PictureKind::Jpeg ? "This is not a JPEG file"
+                                                    : "This is not a BMP file"));
     return kExitOk;
+}
+
+// The names a picture of `kind` may have, for messages.
+const char* ExtensionsOf(PictureKind kind)
+{
+    switch (kind) {
+    case PictureKind::Png:
+        return ".png";
+    case PictureKind::Jpeg:
+        return ".jpg or .jpeg";
+    case PictureKind::Bmp:
+    case PictureKind::Unknown:
+        break;
+    }
+    return ".bmp";
 }
 
 std::string BaseName(const std::string& path)
@@ -54,14 +85,12 @@ bool CanHoldSealed(const std::string& path, std::string& reason)
     switch (PictureKindFromPath(path)) {
     case PictureKind::Bmp:
     case PictureKind::Png:
-        return true;
     case PictureKind::Jpeg:
-        reason = "A JPEG picture cannot carry a sealed message; use a BMP or PNG picture";
-        return false;
+        return true;
     case PictureKind::Unknown:
         break;
     }
-    reason = "Unknown picture type: the file name must end in .bmp or .png";
+    reason = "Unknown picture type: the file name must end in .bmp, .png, .jpg or .jpeg";
     return false;
 }
 
@@ -78,7 +107,7 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
         && PictureKindFromPath(request.picture) != PictureKind::Unknown)
         return Fail(kExitUsage,
             std::string("OUTPUT must be a picture of the same kind as PICTURE (a name ending in ")
-                + (PictureKindFromPath(request.picture) == PictureKind::Png ? ".png" : ".bmp") + ")");
+                + ExtensionsOf(PictureKindFromPath(request.picture)) + ")");
     CSealedPicture picture;
     if (const int status = LoadSealedPicture(request.picture, picture); status != kExitOk)
         return status;
@@ -183,7 +212,9 @@ int CheckRevealTarget(const RevealTarget& target)
 int WriteRevealed(std::span<const std::uint8_t> bytes, const RevealTarget& target)
 {
     if (!target.output) {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+        // An empty message has no buffer at all, which fwrite must not see.
+        if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            || std::fflush(stdout) != 0)
             return Fail(kExitCannotWrite, std::string("cannot write to standard output: ") + std::strerror(errno));
         return kExitOk;
     }
@@ -223,7 +254,7 @@ void PrintSealedInfo(const std::string& path, PictureKind kind)
 {
     std::string reason;
     CSealedPicture picture;
-    if (!CanHoldSealed(path, reason) || (kind != PictureKind::Png && kind != PictureKind::Bmp)) {
+    if (!CanHoldSealed(path, reason) || kind == PictureKind::Unknown) {
         // keeps the reason from CanHoldSealed
     } else if (!picture.Load(path)) {
         reason = picture.GetReason();

@@ -34,7 +34,7 @@ using PasswordReader = std::function<int(std::string& password)>;
 int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const PasswordReader& readPassword);
 
 // Whether the picture at `path` can hold a sealed message at all; `reason`
-// says why not. Pictures of unknown kind, and JPEG pictures, cannot.
+// says why not. Pictures of unknown kind cannot.
 bool CanHoldSealed(const std::string& path, std::string& reason);
 // Whether the picture at `path` loads and has samples for a sealed message.
 bool OffersSealedSamples(const std::string& path);

@@ -125,7 +125,7 @@ JpegResult CJpegCoefficientFile::Read(const std::string& path)
     return ReadMemory(contents);
 }
 
-JpegResult CJpegCoefficientFile::ReadMemory(std::span<const std::uint8_t> file)
+JpegResult CJpegCoefficientFile::ReadMemory(std::span<const std::uint8_t> file, std::uint64_t maxCoefficients)
 {
     Clear();
     std::unique_ptr<Impl> impl;
@@ -147,11 +147,28 @@ JpegResult CJpegCoefficientFile::ReadMemory(std::span<const std::uint8_t> file)
         for (int n = 0; n < 16; ++n)
             jpeg_save_markers(&decompressor, JPEG_APP0 + n, 0xFFFF);
         jpeg_read_header(&decompressor, TRUE);
+    });
+    if (!read)
+        return TurboFailure(JpegStatus::TurboReadFailed, state.errors);
+    // The header has sized every component; the arrays about to be taken
+    // hold whole MCUs of them.
+    std::uint64_t frameCoefficients = 0;
+    for (int c = 0; c < decompressor.num_components; ++c) {
+        const jpeg_component_info& info = decompressor.comp_info[c];
+        const std::uint64_t across = (std::uint64_t(info.width_in_blocks) + unsigned(info.h_samp_factor) - 1)
+            / unsigned(info.h_samp_factor) * unsigned(info.h_samp_factor);
+        const std::uint64_t down = (std::uint64_t(info.height_in_blocks) + unsigned(info.v_samp_factor) - 1)
+            / unsigned(info.v_samp_factor) * unsigned(info.v_samp_factor);
+        frameCoefficients += across * down * DCTSIZE2;
+    }
+    if (frameCoefficients > maxCoefficients)
+        return { JpegStatus::PictureTooLarge, {} };
+    const bool decoded = RunTurboStep(state.errors, [&] {
         state.progress.progress_monitor = Impl::RecordScan;
         decompressor.progress = &state.progress;
         state.coefficientArrays = jpeg_read_coefficients(&decompressor);
     });
-    if (!read)
+    if (!decoded)
         return TurboFailure(JpegStatus::TurboReadFailed, state.errors);
 
     // Size the model, refusing files whose coefficients one 32-bit index

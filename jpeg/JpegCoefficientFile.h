@@ -54,11 +54,15 @@ public:
     CJpegCoefficientFile(const CJpegCoefficientFile&) = delete;
     CJpegCoefficientFile& operator=(const CJpegCoefficientFile&) = delete;
 
+    static constexpr std::uint64_t kNoCoefficientLimit = ~std::uint64_t(0);
+
     // Reads a whole file. On failure nothing is loaded and the result says
     // why; a damaged file (truncated, bad codes) is refused rather than read
-    // with guessed coefficients.
+    // with guessed coefficients. A frame of more than `maxCoefficients`
+    // coefficients is refused from its header, before any of its memory is
+    // taken.
     JpegResult Read(const std::string& path);
-    JpegResult ReadMemory(std::span<const std::uint8_t> file);
+    JpegResult ReadMemory(std::span<const std::uint8_t> file, std::uint64_t maxCoefficients = kNoCoefficientLimit);
 
     bool IsLoaded() const;
     std::uint32_t GetWidth() const { return m_width; }

@@ -1,5 +1,6 @@
 #include "sealed/KeyedOrder.h"
 
+#include <algorithm>
 #include <cassert>
 #include <numeric>
 #include <sodium.h>
@@ -76,9 +77,22 @@ void CKeyedOrder::Draw(std::size_t count, CKeyStream& stream)
     const std::uint64_t size = m_count;
     const std::size_t end = m_drawn + count;
     if (!m_order.empty()) {
-        for (; m_drawn < end; ++m_drawn) {
-            const std::size_t other = m_drawn + std::size_t(stream.Below(size - m_drawn));
-            std::swap(m_order[m_drawn], m_order[other]);
+        // The draws do not depend on the entries, so a batch of them is made
+        // first and the entries they reach are fetched while it is made; the
+        // swaps then run in the same order as one at a time would. In a large
+        // cover nearly every swap reaches an entry outside the cache.
+        static constexpr std::size_t kBatch = 64;
+        std::array<std::uint32_t, kBatch> others;
+        while (m_drawn < end) {
+            const std::size_t batch = std::min(kBatch, end - m_drawn);
+            for (std::size_t i = 0; i < batch; ++i) {
+                const std::size_t draw = m_drawn + i;
+                others[i] = std::uint32_t(draw + stream.Below(size - draw));
+                __builtin_prefetch(&m_order[others[i]], 1);
+            }
+            for (std::size_t i = 0; i < batch; ++i)
+                std::swap(m_order[m_drawn + i], m_order[others[i]]);
+            m_drawn += batch;
         }
         return;
     }

@@ -1,5 +1,5 @@
 // libFuzzer target: the sealed reader over arbitrary picture bytes with a
-// fixed password. Every input must load as a bitmap or PNG picture or be
+// fixed password. Every input must load as a bitmap, PNG or JPEG picture or be
 // refused with a reason; a picture with samples must then either open or give
 // NotFound, without any access outside a buffer. Argon2id runs at libsodium's
 // minimum cost here: the format's 64 MiB would let the fuzzer try only a few

@@ -17,11 +17,14 @@ except ImportError:
 PASSWORD = b"Veilmark"
 SALT = bytes(range(16))
 ELEMENTS = 4096
+# The non-zero AC coefficients of tests/fixtures/sealed/vector.jpg.
+JPEG_ELEMENTS = 2134
 EXPECTED = {
     "salt positions": [775, 4024, 1332, 3724, 1254, 1434, 560, 1388],
     "master key": "ff0348f4fb13c03b3fb7e8b073599493ee41f14ecc4c2133b2d7d057c5ed7a05",
     "header positions": [1339, 2178, 1219, 3560, 712, 2166, 4064, 2837],
     "first header bits": "01101111010000011010010100111010",
+    "jpeg salt positions": [404, 2096, 694, 1940, 654, 748, 294, 725],
 }
 
 
@@ -53,10 +56,10 @@ def main():
     moved = {}
     positions = []
 
-    def draw(words, count):
+    def draw(words, count, elements=ELEMENTS):
         for _ in range(count):
             j = len(positions)
-            other = j + below(words, ELEMENTS - j)
+            other = j + below(words, elements - j)
             here, there = moved.get(j, j), moved.get(other, other)
             moved[j], moved[other] = there, here
             positions.append(moved[j])
@@ -74,6 +77,10 @@ def main():
         "header positions": positions[128:136],
         "first header bits": bits[:32],
     }
+    moved.clear()
+    positions.clear()
+    draw(keystream_words(salt_key), 8, JPEG_ELEMENTS)
+    got["jpeg salt positions"] = positions[:8]
     failed = False
     for name, value in got.items():
         print(f"{name}: {value}")
