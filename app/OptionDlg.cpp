@@ -30,6 +30,7 @@ COptionDlg::COptionDlg(QWidget* parent)
     m_smtpServerEdit = FindControl<QLineEdit>(*this, IDC_SMTP_SERVER);
     m_userEmailEdit = FindControl<QLineEdit>(*this, IDC_USER_EMAIL);
     m_sendAfterSaveBox = FindControl<QCheckBox>(*this, IDC_SEND_AFTER_SAVE);
+    m_defaultSealedBox = FindControl<QCheckBox>(*this, IDC_DEFAULT_SEALED);
     for (QLineEdit* edit : { m_smtpServerEdit, m_userEmailEdit }) {
         edit->setMaxLength(int(kSettingTextBuffer) - 1);
         edit->setValidator(new CSettingLengthValidator(edit));
@@ -44,6 +45,7 @@ COptionDlg::COptionDlg(QWidget* parent)
     m_strSmtpServer = stored.smtpServer;
     m_strUserEmail = stored.userEmail;
     m_bSendAfterSave = stored.sendAfterSave ? 1 : 0;
+    m_defaultFormat = ReadDefaultSaveFormat();
     DoDataExchange(false);
 }
 
@@ -53,11 +55,13 @@ void COptionDlg::DoDataExchange(bool saveAndValidate)
         m_strUserEmail = m_userEmailEdit->text().toStdString();
         m_strSmtpServer = m_smtpServerEdit->text().toStdString();
         m_bSendAfterSave = m_sendAfterSaveBox->isChecked() ? 1 : 0;
+        m_defaultFormat = m_defaultSealedBox->isChecked() ? SaveFormat::Sealed : SaveFormat::Compatible;
         return;
     }
     m_userEmailEdit->setText(QString::fromStdString(m_strUserEmail));
     m_smtpServerEdit->setText(QString::fromStdString(m_strSmtpServer));
     m_sendAfterSaveBox->setChecked(m_bSendAfterSave != 0);
+    m_defaultSealedBox->setChecked(m_defaultFormat == SaveFormat::Sealed);
 }
 
 void COptionDlg::accept()
@@ -73,7 +77,7 @@ OptionResult EditProgramOptions(COptionDlg& dialog, MailSettings& settings)
     if (dialog.DoModal() != QDialog::Accepted)
         return OptionResult::Cancelled;
     const MailSettings chosen = dialog.GetMailSettings();
-    if (!WriteMailSettings(chosen))
+    if (!WriteMailSettings(chosen) || !WriteDefaultSaveFormat(dialog.m_defaultFormat))
         return OptionResult::SaveFailed;
     settings = chosen;
     return OptionResult::Saved;

@@ -29,6 +29,8 @@ public:
     std::string m_strUserEmail;
     std::string m_strSmtpServer;
     int m_bSendAfterSave = 0;
+    // The format a save offers first.
+    SaveFormat m_defaultFormat = SaveFormat::Compatible;
 
 protected:
     void DoDataExchange(bool saveAndValidate);
@@ -37,6 +39,7 @@ private:
     QLineEdit* m_smtpServerEdit = nullptr;
     QLineEdit* m_userEmailEdit = nullptr;
     QCheckBox* m_sendAfterSaveBox = nullptr;
+    QCheckBox* m_defaultSealedBox = nullptr;
 };
 
 // What became of the "Program Option" command.
@@ -46,7 +49,8 @@ enum class OptionResult {
     SaveFailed, // a write failed; the values before it stay written
 };
 
-// Runs the option dialog; after OK writes the SMTP server, the e-mail address
-// and the flag, in this order, stopping at the first failure. After Saved,
-// `settings` holds the values written (for the main window's copies).
+// Runs the option dialog; after OK writes the SMTP server, the e-mail address,
+// the flag and the default save format, in this order, stopping at the first
+// failure. After Saved, `settings` holds the mail values written (for the main
+// window's copies); the format is the dialog's m_defaultFormat.
 OptionResult EditProgramOptions(COptionDlg& dialog, MailSettings& settings);

@@ -28,7 +28,7 @@ public:
 
 protected:
     QString ChooseOpenFile() override { return m_picture; }
-    QString ChooseSaveFile(bool) override { return {}; }
+    QString ChooseSaveFile(PictureKind, SaveFormat&) override { return {}; }
     bool AskPassword(unsigned, std::string&) override { return false; }
     QMessageBox::StandardButton ShowMessage(
         const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::Icon) override

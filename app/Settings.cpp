@@ -169,3 +169,13 @@ bool WriteMailSettings(const MailSettings& settings)
         && RegWriteString(kOptionSubKey, "UserEmailAddress", settings.userEmail) == 0
         && RegWriteDword(kOptionSubKey, "SendAfterSave", settings.sendAfterSave ? 0xFFFFFFFFu : 0u) == 0;
 }
+
+SaveFormat ReadDefaultSaveFormat()
+{
+    return ReadText("SaveFormat").value_or(std::string()) == "Sealed" ? SaveFormat::Sealed : SaveFormat::Compatible;
+}
+
+bool WriteDefaultSaveFormat(SaveFormat format)
+{
+    return RegWriteString(kOptionSubKey, "SaveFormat", format == SaveFormat::Sealed ? "Sealed" : "Compatible") == 0;
+}

@@ -51,3 +51,12 @@ MailSettings ReadMailSettings();
 // Writes server, address and flag in this order and stops at the first
 // failure; true when all three were written.
 [[nodiscard]] bool WriteMailSettings(const MailSettings& settings);
+
+// The format a save hides the message in. The save asks every time; the
+// stored default ("SaveFormat" in the "Option" sub-key, the text "Sealed" or
+// "Compatible") is what it offers first. Anything else, or nothing, reads as
+// Compatible, so a fresh configuration saves as earlier versions did.
+enum class SaveFormat { Compatible, Sealed };
+
+SaveFormat ReadDefaultSaveFormat();
+[[nodiscard]] bool WriteDefaultSaveFormat(SaveFormat format);

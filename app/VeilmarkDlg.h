@@ -2,17 +2,26 @@
 
 #include "app/ProgramDir.h"
 #include "app/ResizableDlg.h"
+#include "app/SealedPasswordDlg.h"
+#include "app/Settings.h"
+#include "picture/PictureKind.h"
 
 #include <QIcon>
 #include <QMessageBox>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class CBmpPicture;
 class CCarrierPicture;
 class CJpegPicture;
+class CSealedPicture;
+class QLabel;
+class QPushButton;
 class CWebBrowser2;
 class QMenu;
 class QMimeData;
@@ -21,6 +30,11 @@ class QPlainTextEdit;
 // The main window: the command buttons on the left, the HTML view of the
 // current picture's page on the right, the message box below it. It owns the
 // current picture and runs the load and save commands.
+//
+// Beside the compatible format of the picture objects, every picture that
+// can be a sealed cover (CSealedPicture decides which) is also held as one:
+// a save may seal the message or a file into it, and Reveal opens a sealed
+// message with its password.
 class CVeilmarkDlg : public CResizableDlg {
     Q_OBJECT
 
@@ -41,6 +55,10 @@ public:
     virtual void OnProgramOption();
     virtual void OnSoftwareUpdate();
     void OnHelpMe();
+    // The sealed format's commands: open a sealed message, and choose a file
+    // to hide in place of the text (or give up the chosen one).
+    void OnReveal();
+    void OnHideFile();
     // The about entry of the window menu.
     void OnAbout();
 
@@ -55,7 +73,13 @@ public:
     // The window menu: "Close", a separator and the about entry.
     QMenu* CreateContextMenu(QWidget* parent);
 
+    // The compatible picture object (BMP or JPEG); none for a PNG picture.
     CCarrierPicture* GetCurrentPicture() const;
+    // The current picture as a sealed cover, once a load has read it.
+    CSealedPicture* GetSealedPicture() const { return m_pSealedPicture.get(); }
+    // The format the count under the message box is for, and the one the
+    // next save offers first.
+    SaveFormat GetChosenFormat() const { return m_chosenFormat; }
     CWebBrowser2& GetBrowser() const { return *m_browser; }
     const std::string& GetProgramFolder() const { return m_strProgramDir; }
     const std::string& GetLoadPagePath() const { return m_strLoadPage; }
@@ -66,8 +90,14 @@ public:
 protected:
     // The user interactions of the commands; tests replace them.
     virtual QString ChooseOpenFile();
-    virtual QString ChooseSaveFile(bool jpeg);
+    // The output file and, in the same dialog, the format (offered: the
+    // value `format` comes in with).
+    virtual QString ChooseSaveFile(PictureKind kind, SaveFormat& format);
     virtual bool AskPassword(unsigned promptId, std::string& password);
+    virtual bool AskSealedPassword(CSealedPasswordDlg::Mode mode, std::string& password);
+    virtual QString ChooseHiddenFile();
+    // Where a revealed file goes; `name` is the name it was hidden with.
+    virtual QString ChooseRevealedFileTarget(const QString& name);
     virtual QMessageBox::StandardButton ShowMessage(const QString& text,
         QMessageBox::StandardButtons buttons = QMessageBox::Ok, QMessageBox::Icon icon = QMessageBox::Information);
     virtual void OpenHelpFile(const QString& path);
@@ -104,8 +134,33 @@ protected:
     std::string m_strJpegResultTemplate;
     std::unique_ptr<CBmpPicture> m_pBmpPicture;
     std::unique_ptr<CJpegPicture> m_pJpegPicture;
+    std::unique_ptr<CSealedPicture> m_pSealedPicture;
+    SaveFormat m_defaultFormat = SaveFormat::Compatible;
 
 private:
+    // A file chosen with "Hide a file...", read whole when chosen.
+    struct HiddenFile {
+        std::string name;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    bool HasPicture() const;
+    std::uint64_t CapacityFor(SaveFormat format) const;
+    SaveFormat AvailableFormat(SaveFormat preferred) const;
+    void EnableSealedCommands(bool enable);
+    void LoadPngPicture(const std::string& path);
+    std::uint64_t PayloadBytes() const;
+    void UpdateCount();
+    // Shows why the message cannot be hidden in `format` (false), before
+    // any question is asked.
+    bool MayHideIn(SaveFormat format, const std::string& message);
+    void SealAndShow(const std::string& path, const std::string& message);
+    void SaveRevealedFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
+    void ForgetHiddenFile();
+    void LoadSealedCover(const std::string& path);
+    QString SealedReportNote() const;
+    QString ResultNote(SaveFormat format, const std::string& path) const;
+    void ShowResultPage(const std::string& text, const QString& note);
     bool CloseCurrentPicture();
     void RefuseUnsupportedFile(const std::string& path);
     void ShowWelcomePage();
@@ -119,4 +174,12 @@ private:
     static QString DroppedPicturePath(const QMimeData* data);
 
     QPlainTextEdit* m_messageEdit = nullptr;
+    QPushButton* m_revealButton = nullptr;
+    QPushButton* m_hideFileButton = nullptr;
+    QLabel* m_countLabel = nullptr;
+    QString m_strHideFileText;
+    PictureKind m_pictureKind = PictureKind::Unknown;
+    bool m_bSealedLoaded = false; // the sealed cover was read and its page shown
+    SaveFormat m_chosenFormat = SaveFormat::Compatible;
+    std::optional<HiddenFile> m_hiddenFile;
 };

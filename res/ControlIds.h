@@ -24,10 +24,20 @@ inline constexpr int IDC_MESSAGE = 1005;
 inline constexpr int IDC_PROGRAM_OPTION = 1006;
 inline constexpr int IDC_SOFTWARE_UPDATE = 1007;
 inline constexpr int IDC_HELP_ME = 1008;
+inline constexpr int IDC_REVEAL = 1040;
+inline constexpr int IDC_HIDE_FILE = 1041;
+inline constexpr int IDC_MESSAGE_COUNT = 1042;
 
 // Password prompt.
 inline constexpr int IDC_PASSWORD = 1007;
 inline constexpr int IDC_PASSWORD_PROMPT = 1009;
+
+// Sealed password prompt.
+inline constexpr int IDC_SEALED_PROMPT = 1043;
+inline constexpr int IDC_SEALED_PASSWORD = 1044;
+inline constexpr int IDC_SEALED_CONFIRM = 1045;
+inline constexpr int IDC_SEALED_COST = 1046;
+inline constexpr int IDC_SEALED_NOTE = 1047;
 
 // Send-mail dialog.
 inline constexpr int IDC_SENDER = 1011;
@@ -51,6 +61,7 @@ inline constexpr int IDC_LOG_TEXT = 1005;
 inline constexpr int IDC_SMTP_SERVER = 1015;
 inline constexpr int IDC_SEND_AFTER_SAVE = 1016;
 inline constexpr int IDC_USER_EMAIL = 1017;
+inline constexpr int IDC_DEFAULT_SEALED = 1048;
 
 // Mail progress window.
 inline constexpr int IDC_PROGRESS_TEXT = 1009;

@@ -24,12 +24,16 @@ constexpr ControlTemplate kMainControls[] = {
     { IDC_SAVE_PICTURE, PushButton, "Save Picture", 7, 36, 38, 25, kButton | kMultiLine | kDisabled },
     { IDC_PROGRAM_OPTION, PushButton, "Program Option", 7, 65, 38, 25, kButton | kMultiLine },
     { IDC_SOFTWARE_UPDATE, PushButton, "S/W Update", 7, 94, 38, 25, kButton | kMultiLine },
-    { IDC_MESSAGE, Edit, "", 60, 179, 200, 73,
+    { IDC_MESSAGE, Edit, "", 60, 179, 200, 56,
         kMultiLine | kWantReturn | kAutoHScroll | kHScroll | kVScroll | kBorder | kTabStop },
     { IDC_BROWSER, Browser, "", 54, 7, 213, 157, kTabStop },
     { IDC_MESSAGE_GROUP, GroupBox, "Message", 54, 167, 213, 91, kStyleNone },
     { IDC_SEPARATOR, EtchedVert, "", 49, 7, 1, 251, kStyleNone },
     { IDC_HELP_ME, PushButton, "Help me", 7, 123, 38, 25, kButton | kMultiLine },
+    // The sealed format's commands and the count of what the message takes.
+    { IDC_REVEAL, PushButton, "Reveal...", 7, 152, 38, 25, kButton | kMultiLine | kDisabled },
+    { IDC_HIDE_FILE, PushButton, "Hide a file...", 7, 181, 38, 25, kButton | kMultiLine | kDisabled },
+    { IDC_MESSAGE_COUNT, Label, "", 60, 238, 200, 14, kCenterVertical },
 };
 
 constexpr ControlTemplate kPasswordControls[] = {
@@ -37,6 +41,18 @@ constexpr ControlTemplate kPasswordControls[] = {
     { IDC_PASSWORD_PROMPT, Edit, "", 7, 7, 173, 45, kReadOnly | kMultiLine | kHScroll | kVScroll | kBorder | kTabStop },
     { IDOK, PushButton, "OK", 41, 77, 50, 14, kButton | kDefault },
     { IDCANCEL, PushButton, "Cancel", 96, 77, 50, 14, kButton },
+};
+
+// The password of a sealed message: typed twice when sealing, once when
+// opening, with what a guess costs an attacker.
+constexpr ControlTemplate kSealedPasswordControls[] = {
+    { IDC_SEALED_PASSWORD, Edit, "", 7, 52, 173, 14, kLineEdit },
+    { IDC_SEALED_CONFIRM, Edit, "", 7, 70, 173, 14, kLineEdit },
+    { IDC_SEALED_PROMPT, Edit, "", 7, 7, 173, 40, kReadOnly | kMultiLine | kVScroll | kBorder | kTabStop },
+    { IDC_SEALED_COST, Label, "", 7, 88, 173, 18, kStyleNone },
+    { IDC_SEALED_NOTE, Label, "", 7, 107, 173, 10, kStyleNone },
+    { IDOK, PushButton, "OK", 41, 121, 50, 14, kButton | kDefault },
+    { IDCANCEL, PushButton, "Cancel", 96, 121, 50, 14, kButton },
 };
 
 constexpr ControlTemplate kSendMailControls[] = {
@@ -81,9 +97,10 @@ constexpr ControlTemplate kOptionControls[] = {
     { IDC_STATIC, Label, "Your e-mail address :", 7, 24, 93, 14, kCenterVertical },
     { IDC_USER_EMAIL, Edit, "", 106, 24, 102, 14, kLineEdit },
     { IDC_SEND_AFTER_SAVE, CheckBox, "Send mail after file save", 7, 41, 201, 14, kTabStop },
-    { IDC_STATIC, EtchedHorz, "", 7, 59, 201, 1, kStyleNone },
-    { IDOK, PushButton, "OK", 56, 68, 50, 14, kButton | kDefault },
-    { IDCANCEL, PushButton, "cancel", 109, 68, 50, 14, kButton },
+    { IDC_DEFAULT_SEALED, CheckBox, "Save in the Sealed format by default", 7, 58, 201, 14, kTabStop },
+    { IDC_STATIC, EtchedHorz, "", 7, 76, 201, 1, kStyleNone },
+    { IDOK, PushButton, "OK", 56, 85, 50, 14, kButton | kDefault },
+    { IDCANCEL, PushButton, "cancel", 109, 85, 50, 14, kButton },
 };
 
 constexpr ControlTemplate kSendProgressControls[] = {
@@ -105,8 +122,10 @@ constexpr DialogTemplate kDialogs[] = {
     { IDD_SENDMAIL, "SendMail", 187, 178, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kSendMailControls },
     { IDD_UPDATE, "Software Update", 227, 258, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kUpdateControls },
     { IDD_LOG, "", 235, 123, kNewDialogFont, 8, kDialogFrameOnly, kLogControls },
-    { IDD_OPTION, "Option", 215, 89, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kOptionControls },
+    { IDD_OPTION, "Option", 215, 106, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kOptionControls },
     { IDD_SEND_PROGRESS, "", 187, 43, kNewDialogFont, 8, kDialogFrameOnly, kSendProgressControls },
+    { IDD_SEALED_PASSWORD, "Enter a password", 187, 142, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu,
+        kSealedPasswordControls },
 };
 
 static_assert(std::is_sorted(std::begin(kDialogs), std::end(kDialogs),

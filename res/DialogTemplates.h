@@ -19,6 +19,7 @@ inline constexpr int IDD_UPDATE = 160;
 inline constexpr int IDD_LOG = 225;
 inline constexpr int IDD_OPTION = 226;
 inline constexpr int IDD_SEND_PROGRESS = 227;
+inline constexpr int IDD_SEALED_PASSWORD = 240;
 
 enum class ControlKind {
     PushButton,

@@ -49,7 +49,7 @@ private slots:
     {
         QTest::addColumn<int>("templateId");
         for (int id : { IDD_ABOUTBOX, IDD_VEILMARK_DIALOG, IDD_PASSWORD, IDD_SENDMAIL, IDD_UPDATE, IDD_LOG, IDD_OPTION,
-                 IDD_SEND_PROGRESS })
+                 IDD_SEND_PROGRESS, IDD_SEALED_PASSWORD })
             QTest::addRow("%d", id) << id;
     }
 
@@ -125,7 +125,7 @@ private slots:
                 order << ControlId(*widget);
             widget = widget->nextInFocusChain();
         } while (widget != FindControl(dialog, 1001));
-        QCOMPARE(order, (QList<int> { 1001, 1002, 1006, 1007, 1005, 1000, 1008 }));
+        QCOMPARE(order, (QList<int> { 1001, 1002, 1006, 1007, 1005, 1000, 1008, 1040, 1041 }));
         QVERIFY(!FindControl(dialog, 1002)->isEnabled());
         QCOMPARE(dialog.windowTitle(), QString("Veilmark"));
     }

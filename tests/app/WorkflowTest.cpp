@@ -329,10 +329,10 @@ private slots:
         auto dialog = OpenMainWindow();
 
         // An extension the program does not know.
-        const QString png = m_work.path() + "/picture.png";
-        QVERIFY(WriteTestPicture(png, 32, 32));
+        const QString unknown = m_work.path() + "/picture.gif";
+        QVERIFY(WriteFileBytes(unknown, "GIF89a"));
         CDialogScript script;
-        script.Then(Answer::File(script, png));
+        script.Then(Answer::File(script, unknown));
         script.Then(Answer::Message(script, QMessageBox::Ok));
         Click(*dialog, 1001);
         QCOMPARE(script.m_seen.size(), 2);
@@ -471,11 +471,11 @@ private slots:
         // A file of a kind the program cannot load is refused before the
         // question: the loaded picture and its page stay.
         CCarrierPicture* loaded = dialog->GetCurrentPicture();
-        const QString png = m_work.path() + "/dropped.png";
-        QVERIFY(WriteTestPicture(png, 16, 16));
+        const QString unknown = m_work.path() + "/dropped.gif";
+        QVERIFY(WriteFileBytes(unknown, "GIF89a"));
         script.m_seen.clear();
         script.Then(Answer::Message(script, QMessageBox::Ok));
-        drop(dialog.get(), png);
+        drop(dialog.get(), unknown);
         QCOMPARE(script.m_seen.size(), 1);
         QVERIFY2(script.m_seen[0].contains("cannot be loaded"), qPrintable(script.m_seen[0]));
         QCOMPARE(dialog->GetCurrentPicture(), loaded);

@@ -2,18 +2,23 @@
 
 #include "app/LogDlg.h"
 #include "app/PasswordDlg.h"
+#include "app/SealedPasswordDlg.h"
+#include "res/ControlIds.h"
 #include "ui/DialogBuilder.h"
 
 #include <QApplication>
 #include <QByteArray>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -88,6 +93,8 @@ public:
     QStringList m_seen;
     // Text of the log window when each message box appeared.
     QStringList m_logAtMessage;
+    // Busy indicators seen; they close themselves and are not answered.
+    int m_busySeen = 0;
 
 private:
     void Poll()
@@ -95,6 +102,11 @@ private:
         QWidget* dialog = QApplication::activeModalWidget();
         if (dialog == nullptr || dialog->property("scriptHandled").toBool() || !dialog->isVisible())
             return;
+        if (qobject_cast<QProgressDialog*>(dialog) != nullptr) {
+            dialog->setProperty("scriptHandled", true);
+            ++m_busySeen;
+            return;
+        }
         dialog->setProperty("scriptHandled", true);
         if (m_steps.empty()) {
             m_seen << QStringLiteral("unexpected ") + dialog->metaObject()->className();
@@ -169,6 +181,53 @@ inline CDialogScript::Step Password(CDialogScript& script, QString password)
         auto* field = FindControl<QLineEdit>(*prompt, 1007);
         TypeText(field, password);
         QTest::keyClick(field, Qt::Key_Return);
+    };
+}
+
+// Chooses the format in the save dialog ("sealedFormat" or
+// "compatibleFormat"), records it with the sentence shown about it, and
+// answers the file name as File does.
+inline CDialogScript::Step SaveAs(CDialogScript& script, QString path, QString formatButton)
+{
+    return [&script, path, formatButton](QWidget* dialog) {
+        auto* button = dialog->findChild<QRadioButton*>(formatButton);
+        auto* note = dialog->findChild<QLabel*>(QStringLiteral("compatibleNote"));
+        if (button == nullptr || note == nullptr) {
+            script.m_seen << QStringLiteral("no format question in ") + dialog->metaObject()->className();
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        button->click();
+        script.m_seen << QStringLiteral("file as ") + button->text().remove(QLatin1Char('&'))
+                + (note->isVisibleTo(dialog) ? QStringLiteral(" / ") + note->text() : QString());
+        File(script, path)(dialog);
+    };
+}
+
+// Waits for the sealed prompt's cost line, records prompt and cost, types
+// the password (and, when sealing, `confirm` into the second field) and
+// presses Enter.
+inline CDialogScript::Step SealedPassword(CDialogScript& script, QString password, QString confirm = {})
+{
+    return [&script, password, confirm](QWidget* dialog) {
+        auto* prompt = qobject_cast<CSealedPasswordDlg*>(dialog);
+        if (prompt == nullptr) {
+            script.m_seen << QStringLiteral("wrong dialog for a sealed password: ") + dialog->metaObject()->className();
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            return;
+        }
+        auto* cost = FindControl<QLabel>(*prompt, IDC_SEALED_COST);
+        [[maybe_unused]] const bool measured
+            = QTest::qWaitFor([cost] { return cost->text().contains(QLatin1String("seconds")); }, 10000);
+        script.m_seen << QStringLiteral("sealed password: ")
+                + FindControl<QPlainTextEdit>(*prompt, IDC_SEALED_PROMPT)->toPlainText();
+        script.m_seen.last().replace(QLatin1Char('\n'), QLatin1Char(' '));
+        script.m_seen << QStringLiteral("cost: ") + cost->text();
+        TypeText(FindControl<QLineEdit>(*prompt, IDC_SEALED_PASSWORD), password);
+        auto* second = FindControl<QLineEdit>(*prompt, IDC_SEALED_CONFIRM);
+        if (second->isVisibleTo(prompt))
+            TypeText(second, confirm.isNull() ? password : confirm);
+        QTest::keyClick(FindControl<QLineEdit>(*prompt, IDC_SEALED_PASSWORD), Qt::Key_Return);
     };
 }
 
