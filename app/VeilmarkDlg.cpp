@@ -1,5 +1,7 @@
 #include "app/VeilmarkDlg.h"
 
+#include "carrier/PictureFactory.h"
+
 #include "app/AboutDlg.h"
 #include "app/LogDlg.h"
 #include "app/OptionDlg.h"
@@ -188,8 +190,7 @@ CVeilmarkDlg::CVeilmarkDlg(QWidget* parent, const std::string& programDir)
 CVeilmarkDlg::~CVeilmarkDlg()
 {
     CloseLogWindow();
-    m_pBmpPicture.reset();
-    m_pJpegPicture.reset();
+    m_pPicture.reset();
     m_pSealedPicture.reset();
 }
 
@@ -215,12 +216,7 @@ void CVeilmarkDlg::DoDataExchange(bool saveAndValidate)
         m_messageEdit->setPlainText(MessageToUiText(m_strMessage));
 }
 
-CCarrierPicture* CVeilmarkDlg::GetCurrentPicture() const
-{
-    if (m_pJpegPicture)
-        return m_pJpegPicture.get();
-    return m_pBmpPicture.get();
-}
+CCarrierPicture* CVeilmarkDlg::GetCurrentPicture() const { return m_pPicture.get(); }
 
 void CVeilmarkDlg::EnableSave(bool enable) { FindControl(*this, IDC_SAVE_PICTURE)->setEnabled(enable); }
 
@@ -285,13 +281,12 @@ void CVeilmarkDlg::ShowWelcomePage()
 
 bool CVeilmarkDlg::CloseCurrentPicture()
 {
-    if (!m_pBmpPicture && !m_pJpegPicture && !m_pSealedPicture)
+    if (!m_pPicture && !m_pSealedPicture)
         return true;
     if (ShowResMessage(IDS_ALREADY_OPENED, QMessageBox::Yes | QMessageBox::No, QMessageBox::Question)
         != QMessageBox::Yes)
         return false;
-    m_pJpegPicture.reset();
-    m_pBmpPicture.reset();
+    m_pPicture.reset();
     m_pSealedPicture.reset();
     m_bSealedLoaded = false;
     m_pictureKind = PictureKind::Unknown;
@@ -327,16 +322,9 @@ void CVeilmarkDlg::LoadAndReveal(const std::string& path)
         LoadPngPicture(path);
         return;
     }
-    CCarrierPicture* picture = nullptr;
-    if (m_pictureKind == PictureKind::Bmp) {
-        m_pBmpPicture = std::make_unique<CBmpPicture>();
-        m_pBmpPicture->SetReportTemplate(m_strBmpReportTemplate);
-        picture = m_pBmpPicture.get();
-    } else {
-        m_pJpegPicture = std::make_unique<CJpegPicture>();
-        m_pJpegPicture->SetReportTemplate(m_strJpegReportTemplate);
-        picture = m_pJpegPicture.get();
-    }
+    m_pPicture = CreatePicture(m_pictureKind);
+    CCarrierPicture* picture = m_pPicture.get();
+    picture->SetReportTemplate(m_pictureKind == PictureKind::Jpeg ? m_strJpegReportTemplate : m_strBmpReportTemplate);
 
     if (picture->Load(path) != kPictureOk) {
         // The failed picture stays current (the next load asks before it
@@ -535,7 +523,7 @@ void CVeilmarkDlg::OnSavePicture()
     }
 
     CCarrierPicture* picture = GetCurrentPicture();
-    const bool jpeg = picture == m_pJpegPicture.get();
+    const bool jpeg = m_pictureKind == PictureKind::Jpeg;
     // A protected file is refused before the password is typed in vain.
     if (std::string error; !CheckFileReplaceable(output.toStdString(), error)) {
         ShowSaveFailure(output.toStdString(), error);

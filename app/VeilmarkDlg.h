@@ -16,9 +16,7 @@
 #include <string>
 #include <vector>
 
-class CBmpPicture;
 class CCarrierPicture;
-class CJpegPicture;
 class CSealedPicture;
 class QLabel;
 class QPushButton;
@@ -132,8 +130,9 @@ protected:
     std::string m_strBmpResultTemplate;
     std::string m_strJpegReportTemplate;
     std::string m_strJpegResultTemplate;
-    std::unique_ptr<CBmpPicture> m_pBmpPicture;
-    std::unique_ptr<CJpegPicture> m_pJpegPicture;
+    // The loaded picture, a bitmap or a JPEG picture, as the picture factory
+    // made it for the file's kind.
+    std::unique_ptr<CCarrierPicture> m_pPicture;
     std::unique_ptr<CSealedPicture> m_pSealedPicture;
     SaveFormat m_defaultFormat = SaveFormat::Compatible;
 
