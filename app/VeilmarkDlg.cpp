@@ -118,6 +118,7 @@ void CVeilmarkDlg::OnInitDialog()
     m_strSmtpServer = settings.smtpServer;
     m_strUserEmail = settings.userEmail;
     m_bSendAfterSave = settings.sendAfterSave ? 1 : 0;
+    m_mailSettings = settings;
 }
 
 void CVeilmarkDlg::DoDataExchange(bool saveAndValidate)
@@ -357,6 +358,7 @@ void CVeilmarkDlg::OnProgramOption()
         m_strSmtpServer = settings.smtpServer;
         m_strUserEmail = settings.userEmail;
         m_bSendAfterSave = settings.sendAfterSave ? 1 : 0;
+        m_mailSettings = settings;
         break;
     case OptionResult::SaveFailed:
         ShowResMessage(IDS_SAVE_OPTION_ERROR, QMessageBox::Ok, QMessageBox::Warning);
@@ -380,6 +382,7 @@ void CVeilmarkDlg::SendSavedPicture(const std::string& path)
     dialog.SetSmtpServer(m_strSmtpServer);
     dialog.SetAttachment(path);
     dialog.SetSender(m_strUserEmail);
+    dialog.SetConnection(m_mailSettings.smtpPort, m_mailSettings.smtpSecurity, m_mailSettings.smtpUserName);
     dialog.DoModal();
 }
 

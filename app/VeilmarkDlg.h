@@ -2,6 +2,7 @@
 
 #include "app/ProgramDir.h"
 #include "app/ResizableDlg.h"
+#include "app/Settings.h"
 
 #include <QIcon>
 #include <QMessageBox>
@@ -91,6 +92,7 @@ protected:
     std::string m_strUserEmail;
     std::string m_strSmtpServer;
     int m_bSendAfterSave = 0;
+    MailSettings m_mailSettings; // port, security and user name are taken from here
     CWebBrowser2* m_browser = nullptr;
     std::string m_strMessage;
     QIcon m_hIcon;

@@ -125,6 +125,12 @@ constexpr StringEntry kStrings[] = {
     { IDS_RECEIVER_UNCLOSED, "The receiver's e-mail address field has a '<' without a '>' after it." },
     { IDS_SEND_CANCELLED, "Sending the mail was cancelled." },
     { IDS_RECEIVERS_REFUSED, "The server refused these receivers:" },
+    { IDS_NO_SECRET_SERVICE,
+        "No secret service is running, so the mail password cannot be kept; it is asked for at each send." },
+    { IDS_ASK_MAIL_PASSWORD, "Password of %s on %s:" },
+    { IDS_PASSWORD_NOT_STORED, "The mail password could not be kept in the secret service: %s" },
+    { IDS_BAD_SMTP_PORT, "The port must be a number from 1 to 65535." },
+    { IDS_MAIL_PASSWORD_TITLE, "Mail password" },
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
