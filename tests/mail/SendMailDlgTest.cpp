@@ -1,4 +1,5 @@
-// The send-mail dialog, offscreen, against a scripted SMTP server.
+// The send-mail dialog, offscreen, against a scripted SMTP server and a real
+// one (aiosmtpd) for the send that signs in over TLS.
 
 #include "mail/SendMailDlg.h"
 #include "mail/SendProgressDlg.h"
@@ -8,13 +9,13 @@
 #include "ui/DialogBuilder.h"
 
 #include <QApplication>
-
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+
 #include <optional>
 
 // The dialog with its message boxes written down instead of shown.

@@ -522,14 +522,18 @@ TEST(SmtpSession, CancelEndsAStuckWaitAtOnce)
     const struct {
         const char* name;
         Lines replies;
+        SmtpSecurity security;
     } cases[] = {
-        { "waiting for the greeting", { "<silent>" } },
-        { "waiting for the reply to MAIL", { "220 ready", "250 hi", "<silent>" } },
+        { "waiting for the greeting", { "<silent>" }, SmtpSecurity::None },
+        { "waiting for the reply to MAIL", { "220 ready", "250 hi", "<silent>" }, SmtpSecurity::None },
+        // The server takes the connection but never answers the TLS hello.
+        { "waiting for the TLS handshake", { "<silent>" }, SmtpSecurity::Tls },
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
         CScriptedSmtpServer server(test.replies);
         CSmtpSession session;
+        session.SetSecurity(test.security);
         session.SetServer("127.0.0.1", server.Port());
         session.SetTimeLimits(5s, 5s);
         CMimeMailItem item;
