@@ -104,6 +104,25 @@ std::optional<std::string> ReadText(const char* valueName)
     return std::string(buffer, strnlen(buffer, size));
 }
 
+// A text exactly as stored, even one made of digits alone (which the typed
+// reading takes for a number): a user name such as "0042" must come back as
+// it was written.
+std::optional<std::string> ReadTextAsStored(const char* valueName)
+{
+    CUserSettings settings;
+    settings.beginGroup(QString::fromUtf8(kOptionSubKey));
+    const QString name = QString::fromUtf8(valueName);
+    if (settings.status() != QSettings::NoError || !settings.contains(name))
+        return std::nullopt;
+    const QVariant value = settings.value(name);
+    if (value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    std::string text = value.toString().toStdString();
+    if (text.size() >= kSettingTextBuffer)
+        return std::nullopt;
+    return text;
+}
+
 } // namespace
 
 int RegReadValue(const char* subKey, const char* valueName, unsigned* type, void* buffer, unsigned* size)
@@ -160,6 +179,17 @@ MailSettings ReadMailSettings()
     unsigned type = kRegNone;
     settings.sendAfterSave
         = RegReadValue(kOptionSubKey, "SendAfterSave", &type, &flag, &size) == 0 && type == kRegDword && flag != 0;
+
+    // Values that cannot be read, or make no sense, fall back to plain SMTP
+    // on port 25 without sign-in, as before these settings existed.
+    std::uint32_t port = 0;
+    size = sizeof port;
+    if (RegReadValue(kOptionSubKey, "SMTPPort", &type, &port, &size) == 0 && type == kRegDword && port >= 1
+        && port <= 65535)
+        settings.smtpPort = static_cast<int>(port);
+    settings.smtpSecurity
+        = SmtpSecurityFromName(ReadText("SMTPSecurity").value_or(std::string())).value_or(SmtpSecurity::None);
+    settings.smtpUserName = ReadTextAsStored("SMTPUserName").value_or(std::string());
     return settings;
 }
 
@@ -167,7 +197,10 @@ bool WriteMailSettings(const MailSettings& settings)
 {
     return RegWriteString(kOptionSubKey, "SMTPServerAddress", settings.smtpServer) == 0
         && RegWriteString(kOptionSubKey, "UserEmailAddress", settings.userEmail) == 0
-        && RegWriteDword(kOptionSubKey, "SendAfterSave", settings.sendAfterSave ? 0xFFFFFFFFu : 0u) == 0;
+        && RegWriteDword(kOptionSubKey, "SendAfterSave", settings.sendAfterSave ? 0xFFFFFFFFu : 0u) == 0
+        && RegWriteDword(kOptionSubKey, "SMTPPort", static_cast<std::uint32_t>(settings.smtpPort)) == 0
+        && RegWriteString(kOptionSubKey, "SMTPSecurity", std::string(SmtpSecurityName(settings.smtpSecurity))) == 0
+        && RegWriteString(kOptionSubKey, "SMTPUserName", settings.smtpUserName) == 0;
 }
 
 SaveFormat ReadDefaultSaveFormat()

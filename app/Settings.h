@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/SmtpSecurity.h"
+
 #include <cstdint>
 #include <string>
 
@@ -30,11 +32,17 @@ int RegReadValue(const char* subKey, const char* valueName, unsigned* type, void
 int RegWriteString(const char* subKey, const char* valueName, const std::string& text);
 int RegWriteDword(const char* subKey, const char* valueName, std::uint32_t value);
 
-// The three mail settings of the "Option" sub-key.
+inline constexpr int kDefaultSmtpPort = 25;
+
+// The mail settings of the "Option" sub-key. The password is not among them:
+// it lives in the secret service (CMailPasswordStore), never in this file.
 struct MailSettings {
     std::string smtpServer; // "SMTPServerAddress"
     std::string userEmail; // "UserEmailAddress"
     bool sendAfterSave = false; // "SendAfterSave", stored as 0xFFFFFFFF or 0
+    int smtpPort = kDefaultSmtpPort; // "SMTPPort", a number 1..65535
+    SmtpSecurity smtpSecurity = SmtpSecurity::None; // "SMTPSecurity": "None", "STARTTLS" or "TLS"
+    std::string smtpUserName {}; // "SMTPUserName"; empty: no sign-in
 };
 
 // Shown and used while nothing (readable) is stored.
@@ -48,8 +56,8 @@ inline constexpr unsigned kSettingTextBuffer = 512;
 
 MailSettings ReadMailSettings();
 
-// Writes server, address and flag in this order and stops at the first
-// failure; true when all three were written.
+// Writes server, address and flag in this order, then port, security and
+// user name, and stops at the first failure; true when all were written.
 [[nodiscard]] bool WriteMailSettings(const MailSettings& settings);
 
 // The format a save hides the message in. The save asks every time; the

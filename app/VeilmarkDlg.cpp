@@ -206,6 +206,7 @@ void CVeilmarkDlg::OnInitDialog()
     m_bSendAfterSave = settings.sendAfterSave ? 1 : 0;
     m_defaultFormat = ReadDefaultSaveFormat();
     m_chosenFormat = m_defaultFormat;
+    m_mailSettings = settings;
 }
 
 void CVeilmarkDlg::DoDataExchange(bool saveAndValidate)
@@ -769,6 +770,7 @@ void CVeilmarkDlg::OnProgramOption()
         m_defaultFormat = dialog.m_defaultFormat;
         m_chosenFormat = AvailableFormat(m_defaultFormat);
         UpdateCount();
+        m_mailSettings = settings;
         break;
     case OptionResult::SaveFailed:
         ShowResMessage(IDS_SAVE_OPTION_ERROR, QMessageBox::Ok, QMessageBox::Warning);
@@ -792,6 +794,7 @@ void CVeilmarkDlg::SendSavedPicture(const std::string& path)
     dialog.SetSmtpServer(m_strSmtpServer);
     dialog.SetAttachment(path);
     dialog.SetSender(m_strUserEmail);
+    dialog.SetConnection(m_mailSettings.smtpPort, m_mailSettings.smtpSecurity, m_mailSettings.smtpUserName);
     dialog.DoModal();
 }
 

@@ -119,6 +119,7 @@ protected:
     std::string m_strUserEmail;
     std::string m_strSmtpServer;
     int m_bSendAfterSave = 0;
+    MailSettings m_mailSettings; // port, security and user name are taken from here
     CWebBrowser2* m_browser = nullptr;
     std::string m_strMessage;
     QIcon m_hIcon;

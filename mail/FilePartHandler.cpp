@@ -1,6 +1,7 @@
 #include "mail/FilePartHandler.h"
 
 #include "mail/Base64Coder.h"
+#include "mail/HeaderEncoding.h"
 #include "mail/SendProgress.h"
 #include "res/StringIds.h"
 #include "res/StringTable.h"
@@ -164,6 +165,7 @@ std::string CFilePartHandler::PartHeader(
 {
     const std::string fileName = FileNameOf(content);
     const std::string suffix = withFileParameter ? "; " + FileParameter("file", fileName) : std::string();
-    return "Content-Type: " + ContentType() + suffix + "\r\n" + "Content-Transfer-Encoding: base64\r\n"
-        + "Content-Disposition: attachment; " + FileParameter("filename", fileName) + "\r\n" + "\r\n";
+    // A long name folds after the ';' before its parameter.
+    return FoldHeaderLine("Content-Type: " + ContentType() + suffix) + "\r\n" + "Content-Transfer-Encoding: base64\r\n"
+        + FoldHeaderLine("Content-Disposition: attachment; " + FileParameter("filename", fileName)) + "\r\n" + "\r\n";
 }

@@ -1,23 +1,59 @@
 #include "mail/MailItem.h"
 
+#include "mail/HeaderEncoding.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <iomanip>
 #include <locale>
 #include <sstream>
 
+#include <openssl/rand.h>
+
 namespace {
 
-// The Date field in the form "Mon, 05 May 98 14:03:07 CEST", local time, with
-// English day and month names whatever the user's locale (RFC 5322 3.3 names
-// them in English).
+// The Date field in the form "Mon, 05 May 2025 14:03:07 -0300", local time
+// with its offset from UTC (RFC 5322 3.3). A zone abbreviation is obsolete
+// there and read as UTC by receivers that do not know it; a two-digit year is
+// obsolete too. Day and month names are English whatever the user's locale.
 std::string FormatDate(std::time_t time)
 {
     std::tm local {};
     localtime_r(&time, &local);
     std::ostringstream stream;
     stream.imbue(std::locale::classic());
-    stream << std::put_time(&local, "%a, %d %b %y %H:%M:%S %Z");
+    stream << std::put_time(&local, "%a, %d %b %Y %H:%M:%S %z");
     return stream.str();
+}
+
+// A Message-ID (RFC 5322 3.6.4) unique in the world: 128 random bits at the
+// sender's domain, or at a reserved name when the sender has none.
+std::string MakeMessageId(const std::string& senderAddress)
+{
+    unsigned char random[16] = {};
+    if (RAND_bytes(random, sizeof random) != 1) {
+        // Without the generator the time and the address of a local still
+        // tell this mail from the others of this run.
+        const auto now = static_cast<unsigned long long>(std::time(nullptr));
+        std::memcpy(random, &now, sizeof now);
+        const auto here = reinterpret_cast<std::uintptr_t>(&random);
+        std::memcpy(random + 8, &here, std::min(sizeof here, std::size_t(8)));
+    }
+    constexpr char kHexDigits[] = "0123456789abcdef";
+    std::string local;
+    for (const unsigned char byte : random) {
+        local += kHexDigits[byte >> 4];
+        local += kHexDigits[byte & 0x0F];
+    }
+    std::string domain;
+    if (const auto at = senderAddress.rfind('@'); at != std::string::npos)
+        domain = senderAddress.substr(at + 1);
+    const bool usable = !domain.empty() && std::all_of(domain.begin(), domain.end(), [](unsigned char character) {
+        return std::isalnum(character) != 0 || character == '-' || character == '.';
+    });
+    return "<" + local + "@" + (usable ? domain : std::string("veilmark.invalid")) + ">";
 }
 
 constexpr const char* kBlank = " \t";
@@ -153,20 +189,35 @@ std::string CMailItem::FormatList(int list) const
     for (const auto& [address, name] : *ListAt(list)) {
         if (!text.empty())
             text += ',';
-        text += name + "<" + address + ">";
+        // A plain name goes as it was typed; any other is written so that
+        // receivers read it back whole.
+        if (DisplayNameNeedsEncoding(name))
+            text += EncodeDisplayName(name) + " <" + address + ">";
+        else
+            text += name + "<" + address + ">";
     }
     return text;
 }
 
+std::string CMailItem::FormatSender() const
+{
+    const auto open = m_sender.find('<');
+    if (open == std::string::npos || !DisplayNameNeedsEncoding(m_sender.substr(0, open)))
+        return m_sender;
+    return EncodeDisplayName(m_sender.substr(0, open)) + " <" + SenderAddress() + ">";
+}
+
 void CMailItem::BuildHeader()
 {
-    AddHeaderLine("From: " + m_sender);
-    AddHeaderLine("To: " + FormatList(kTo));
-    AddHeaderLine("Cc: " + FormatList(kCc));
+    AddHeaderLine(FoldHeaderLine("From: " + FormatSender(), true));
+    AddHeaderLine(FoldHeaderLine("To: " + FormatList(kTo), true));
+    AddHeaderLine(FoldHeaderLine("Cc: " + FormatList(kCc), true));
     m_date = std::time(nullptr);
     AddHeaderLine("Date: " + FormatDate(m_date));
-    AddHeaderLine("Subject: " + m_subject);
-    AddHeaderLine("X-Mailer: " + m_mailer);
+    m_messageId = MakeMessageId(SenderAddress());
+    AddHeaderLine("Message-ID: " + m_messageId);
+    AddHeaderLine(FoldHeaderLine("Subject: " + EncodeUnstructured(m_subject)));
+    AddHeaderLine(FoldHeaderLine("X-Mailer: " + EncodeUnstructured(m_mailer)));
     // Blind copies are never written into the header.
 }
 

@@ -62,6 +62,8 @@ public:
     const std::string& Mailer() const { return m_mailer; }
     const std::string& Header() const { return m_header; }
     std::time_t Date() const { return m_date; }
+    // The Message-ID of the last BuildHeader, angle brackets included.
+    const std::string& MessageId() const { return m_messageId; }
     int LineWidth() const { return m_lineWidth; }
     const std::string& FailureText() const { return m_failureText; }
 
@@ -78,12 +80,15 @@ private:
     const std::vector<Recipient>* ListAt(int list) const;
     std::vector<Recipient>* ListAt(int list);
     std::string FormatList(int list) const;
+    // The From text: as typed, unless its display name must be encoded.
+    std::string FormatSender() const;
 
     std::string m_sender;
     std::string m_subject;
     std::string m_mailer = "QZ Mail";
     std::string m_header;
     std::time_t m_date = 0;
+    std::string m_messageId;
     std::string m_body;
     int m_lineWidth = 76;
     std::vector<Recipient> m_to;

@@ -1,5 +1,6 @@
 #include "mail/SendMailDlg.h"
 
+#include "mail/MailPasswordStore.h"
 #include "mail/MimeMailItem.h"
 #include "mail/PartHandler.h"
 #include "mail/SendProgressDlg.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -101,6 +103,30 @@ void CSendMailDlg::ShowMessage(const QString& text)
     box.exec();
 }
 
+bool CSendMailDlg::AskPassword(const QString& prompt, std::string& password)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(this, QString::fromStdString(LoadResString(IDS_MAIL_PASSWORD_TITLE)),
+        prompt, QLineEdit::Password, QString(), &ok);
+    if (ok)
+        password = text.toStdString();
+    return ok;
+}
+
+bool CSendMailDlg::ObtainPassword()
+{
+    m_password.clear();
+    if (m_strSmtpUser.empty())
+        return true;
+    CMailPasswordStore store;
+    if (store.Read(m_strServer, m_strSmtpUser, m_password) == CMailPasswordStore::Result::Ok)
+        return true;
+    // Without a secret service, or without a password kept in it.
+    const QString prompt
+        = QString::fromStdString(FormatResString(IDS_ASK_MAIL_PASSWORD, m_strSmtpUser.c_str(), m_strServer.c_str()));
+    return AskPassword(prompt, m_password);
+}
+
 unsigned CSendMailDlg::FieldRefusal() const
 {
     // A line break would end a header line or a command early and let the
@@ -137,6 +163,9 @@ std::string CSendMailDlg::SendMail()
     CSmtpSession session;
     session.SetServer(m_strServer.c_str(), m_port);
     session.SetTimeLimits(std::chrono::milliseconds(m_connectLimitMs), std::chrono::milliseconds(m_replyLimitMs));
+    session.SetSecurity(m_security);
+    session.SetCredentials(m_strSmtpUser, m_password);
+    session.SetCaFile(m_caFile);
     item.SetSender(m_strSender);
     item.ParseRecipientList(m_strReceiver, CMailItem::kTo);
     item.SetSubject(m_strSubject);
@@ -194,6 +223,9 @@ void CSendMailDlg::accept()
         ShowMessage(FromMailLines(LoadResString(refusal)));
         return;
     }
+    // A cancelled password prompt sends nothing and keeps what was typed.
+    if (!ObtainPassword())
+        return;
 
     m_sending = true;
     m_cancelRequested = false;
@@ -201,6 +233,8 @@ void CSendMailDlg::accept()
     ShowSendProgress(this);
     SetControlsEnabled(false);
     const std::string outcome = SendMail();
+    m_password.assign(m_password.size(), '\0');
+    m_password.clear();
     CloseSendProgress();
     ShowMessage(FromMailLines(outcome));
     SetControlsEnabled(true);

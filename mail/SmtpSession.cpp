@@ -1,12 +1,19 @@
 #include "mail/SmtpSession.h"
 
+#include "mail/Base64Coder.h"
 #include "mail/MailItem.h"
 #include "res/StringTable.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <new>
+#include <sstream>
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -32,14 +39,65 @@ constexpr ReplyExpectation kReplyTable[] = {
     { 221, "SMTP server didn't terminate session" },
 };
 
-// The name this host gives itself in HELO (RFC 5321 4.1.1.1).
-std::string LocalHostName()
+// A name of letters, digits, hyphens and dots with at least one dot inside,
+// the form a receiving server accepts as fully qualified.
+bool IsQualifiedName(const std::string& name)
 {
-    char name[80] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
-        return "localhost";
-    return name;
+    if (name.empty() || name.size() > 253 || name.front() == '.' || name.back() == '.' || name.front() == '-'
+        || name.find('.') == std::string::npos || name.find("..") != std::string::npos)
+        return false;
+    return std::all_of(name.begin(), name.end(),
+        [](unsigned char character) { return std::isalnum(character) != 0 || character == '-' || character == '.'; });
 }
+
+// The domain for EHLO and HELO (RFC 5321 4.1.1.1, 4.1.3): this host's fully
+// qualified name, else the address of our end of the connection as a literal.
+// Servers refuse a bare host name (Postfix: reject_non_fqdn_helo_hostname).
+std::string ClientDomainFor(int socket)
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') {
+        if (IsQualifiedName(name))
+            return name;
+        addrinfo hints {};
+        hints.ai_flags = AI_CANONNAME;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(name, nullptr, &hints, &found) == 0 && found != nullptr) {
+            const std::string canonical = found->ai_canonname ? found->ai_canonname : "";
+            ::freeaddrinfo(found);
+            if (IsQualifiedName(canonical) && canonical != "localhost.localdomain")
+                return canonical;
+        }
+    }
+    sockaddr_storage local {};
+    socklen_t length = sizeof local;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+        if (local.ss_family == AF_INET
+            && ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text))
+            return std::string("[") + text + "]";
+        if (local.ss_family == AF_INET6
+            && ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text))
+            return std::string("[IPv6:") + text + "]";
+    }
+    return "[127.0.0.1]";
+}
+
+std::string UpperCase(std::string text)
+{
+    for (char& character : text)
+        character = static_cast<char>(std::toupper(static_cast<unsigned char>(character)));
+    return text;
+}
+
+std::string ToBase64(const std::string& text)
+{
+    CBase64Coder coder;
+    return coder.ToBase64(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
+// How long QUIT may take after a refusal; the user is waiting for the message.
+constexpr std::chrono::milliseconds kQuitLimit { 2'000 };
 
 // The number formed by the first three characters, read as decimal digits up
 // to the first character that is not one.
@@ -72,6 +130,12 @@ void CSmtpSession::SetServer(const char* host, int port)
         return;
     m_server = host;
     m_port = port;
+}
+
+void CSmtpSession::SetCredentials(const std::string& userName, const std::string& password)
+{
+    m_userName = userName;
+    m_password = password;
 }
 
 void CSmtpSession::SetTimeLimits(
@@ -109,9 +173,17 @@ void CSmtpSession::AbandonConnection(CTcpStream::Result result)
     }
 }
 
+CTcpStream::Result CSmtpSession::Transmit(
+    std::string_view data, Clock::time_point deadline, std::chrono::milliseconds stallLimit)
+{
+    if (m_tls.IsActive())
+        return m_tls.Send(data, deadline, stallLimit);
+    return m_stream.Send(data, deadline, stallLimit);
+}
+
 bool CSmtpSession::SendText(const std::string& text)
 {
-    const CTcpStream::Result result = m_stream.Send(text, ReplyDeadline());
+    const CTcpStream::Result result = Transmit(text, ReplyDeadline());
     if (result == CTcpStream::Result::Ok)
         return true;
     AbandonConnection(result);
@@ -125,6 +197,7 @@ bool CSmtpSession::ReadReplyLine(std::string& line)
     const Clock::time_point deadline = ReplyDeadline();
     std::size_t lines = 0;
     std::size_t bytes = 0;
+    m_replyLines.clear();
     for (;;) {
         // Take complete lines off the front until the last line of the reply.
         std::size_t end;
@@ -135,6 +208,7 @@ bool CSmtpSession::ReadReplyLine(std::string& line)
             bytes += end + 1;
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
+            m_replyLines.push_back(line);
             if (!IsContinuationLine(line))
                 return true;
         }
@@ -144,7 +218,9 @@ bool CSmtpSession::ReadReplyLine(std::string& line)
             return false;
         }
         std::size_t received = 0;
-        const CTcpStream::Result result = m_stream.Receive(m_replyBuffer.get(), kReplyBufferSize, received, deadline);
+        const CTcpStream::Result result = m_tls.IsActive()
+            ? m_tls.Receive(m_replyBuffer.get(), kReplyBufferSize, received, deadline)
+            : m_stream.Receive(m_replyBuffer.get(), kReplyBufferSize, received, deadline);
         if (result != CTcpStream::Result::Ok) {
             AbandonConnection(result);
             return false;
@@ -153,21 +229,176 @@ bool CSmtpSession::ReadReplyLine(std::string& line)
     }
 }
 
+std::string CSmtpSession::ReplyText() const
+{
+    // "550-5.7.1 first\r\n550 5.7.1 second" reads "550 5.7.1 first 5.7.1 second".
+    std::string text;
+    for (const std::string& line : m_replyLines) {
+        if (text.empty())
+            text = line.size() >= 4 ? line.substr(0, 3) + " " + line.substr(4) : line;
+        else if (line.size() > 4)
+            text += " " + line.substr(4);
+    }
+    // Printable characters only: the text goes into a message box.
+    for (char& character : text) {
+        if (static_cast<unsigned char>(character) < 0x20 || character == 0x7F)
+            character = ' ';
+    }
+    return text;
+}
+
+std::string CSmtpSession::WithReply(const std::string& text, int code) const
+{
+    std::string described = text + " (the server said: " + ReplyText() + ")";
+    // RFC 5321 4.2.1: a 4yz reply is a transient failure, greylisting for one.
+    if (code >= 400 && code < 500)
+        described += " This is a temporary refusal: try again later.";
+    return described;
+}
+
 CSmtpSession::ReplyCheck CSmtpSession::CheckReplyDetailed(int row)
+{
+    return ExpectReply(kReplyTable[row].code, std::string());
+}
+
+CSmtpSession::ReplyCheck CSmtpSession::ExpectReply(int expected, const std::string& failure)
 {
     std::string line;
     if (!ReadReplyLine(line))
         return ReplyCheck::Unreadable;
     m_lastReply = line;
     const int code = ReplyCode(line);
-    if (code == kReplyTable[row].code)
+    if (code == expected)
         return ReplyCheck::Expected;
-    m_errorText = FormatText("%d:%s", code, kReplyTable[row].errorText);
+    std::string text = failure;
+    if (text.empty()) {
+        const auto* row = std::find_if(
+            std::begin(kReplyTable), std::end(kReplyTable), [&](const auto& entry) { return entry.code == expected; });
+        text = FormatText("%d:%s", code, row != std::end(kReplyTable) ? row->errorText : "SMTP server error");
+    }
+    m_errorText = WithReply(text, code);
     return ReplyCheck::OtherCode;
+}
+
+void CSmtpSession::QuitQuietly()
+{
+    if (!m_stream.IsOpen() || m_stream.IsCancelled())
+        return;
+    const std::string kept = m_errorText;
+    const auto replyLimit = m_replyLimit;
+    m_replyLimit = std::min(m_replyLimit, kQuitLimit);
+    if (SendText("QUIT\r\n")) {
+        std::string line;
+        ReadReplyLine(line);
+    }
+    m_replyLimit = replyLimit;
+    m_errorText = kept;
+}
+
+bool CSmtpSession::Greet()
+{
+    m_extensions.clear();
+    m_authMechanisms.clear();
+    m_sizeLimit = 0;
+    if (!SendText("EHLO " + m_clientDomain + "\r\n"))
+        return false;
+    std::string line;
+    if (!ReadReplyLine(line))
+        return false;
+    m_lastReply = line;
+    const int code = ReplyCode(line);
+    if (code == 250) {
+        // RFC 5321 4.1.1.1: the lines after the first name one extension
+        // each, a keyword and its parameters.
+        for (std::size_t index = 1; index < m_replyLines.size(); ++index) {
+            std::istringstream words(m_replyLines[index].size() > 4 ? m_replyLines[index].substr(4) : std::string());
+            std::string keyword;
+            words >> keyword;
+            keyword = UpperCase(keyword);
+            // "AUTH=PLAIN LOGIN" is the form of servers older than RFC 4954.
+            if (keyword.starts_with("AUTH=")) {
+                m_authMechanisms.insert(keyword.substr(5));
+                keyword = "AUTH";
+            }
+            m_extensions.insert(keyword);
+            for (std::string parameter; words >> parameter;) {
+                if (keyword == "AUTH")
+                    m_authMechanisms.insert(UpperCase(parameter));
+                else if (keyword == "SIZE")
+                    m_sizeLimit = std::strtoull(parameter.c_str(), nullptr, 10);
+            }
+        }
+        return true;
+    }
+    // A server that does not know EHLO refuses it with 500, 502 or 504
+    // (RFC 5321 4.1.4); it is greeted the old way. A 4xx refusal is not about
+    // EHLO and stands.
+    if (code >= 500) {
+        if (SendText("HELO " + m_clientDomain + "\r\n") && CheckReply(kOkRow))
+            return true;
+        if (!m_stream.IsOpen())
+            return false;
+    } else {
+        m_errorText = WithReply(FormatText("%d:%s", code, kReplyTable[kOkRow].errorText), code);
+    }
+    QuitQuietly();
+    return false;
+}
+
+bool CSmtpSession::StartTls()
+{
+    m_pendingReply.clear();
+    if (m_tls.Handshake(m_stream, m_server, m_caFile, ReplyDeadline()))
+        return true;
+    if (m_tls.FailureKind() == CTlsChannel::Failure::Transport) {
+        AbandonConnection(m_tls.TransportResult());
+        return false;
+    }
+    m_errorText = m_tls.FailureText();
+    Disconnect();
+    return false;
+}
+
+bool CSmtpSession::Authenticate()
+{
+    // RFC 4954 4: a refused AUTH leaves the session as it was, so the failure
+    // comes with the server's reply.
+    const std::string refused = "The server refused the user name or password";
+    if (m_authMechanisms.count("PLAIN") != 0) {
+        // RFC 4616 2: authorisation identity (empty), user name, password.
+        if (!SendText("AUTH PLAIN " + ToBase64(std::string(1, '\0') + m_userName + '\0' + m_password) + "\r\n"))
+            return false;
+        return ExpectReply(235, refused) == ReplyCheck::Expected;
+    }
+    if (m_authMechanisms.count("LOGIN") != 0) {
+        // The server asks for the user name and then for the password, each
+        // with a 334 reply; both answers go in Base64.
+        for (const std::string& answer : { std::string(), m_userName }) {
+            if (!SendText(answer.empty() ? std::string("AUTH LOGIN\r\n") : ToBase64(answer) + "\r\n"))
+                return false;
+            if (ExpectReply(334, refused) != ReplyCheck::Expected)
+                return false;
+        }
+        if (!SendText(ToBase64(m_password) + "\r\n"))
+            return false;
+        return ExpectReply(235, refused) == ReplyCheck::Expected;
+    }
+    if (m_authMechanisms.empty()) {
+        m_errorText = "The server does not offer to sign in (no AUTH in its EHLO reply); "
+                      "clear the user name to send without signing in.";
+    } else {
+        std::string offered;
+        for (const std::string& mechanism : m_authMechanisms)
+            offered += (offered.empty() ? "" : " ") + mechanism;
+        m_errorText = "The server offers no sign-in method this program knows (it offers " + offered
+            + "; this program knows PLAIN and LOGIN).";
+    }
+    return false;
 }
 
 void CSmtpSession::Disconnect()
 {
+    m_tls.Close();
     m_stream.Close();
     m_replyBuffer.reset();
     m_pendingReply.clear();
@@ -179,12 +410,22 @@ bool CSmtpSession::OpenSession()
     if (m_connected)
         return true;
 
+    // Checked before anything goes out: a password is never sent in clear.
+    if (!m_userName.empty() && m_security == SmtpSecurity::None) {
+        m_errorText = "A user name is set, but the connection is not encrypted, so the password would travel in "
+                      "clear: choose STARTTLS or TLS as the security, or clear the user name.";
+        return false;
+    }
+
     m_replyBuffer.reset(new (std::nothrow) char[kReplyBufferSize]);
     if (!m_replyBuffer) {
         m_errorText = "Not enough memory";
         return false;
     }
     m_pendingReply.clear();
+    m_extensions.clear();
+    m_authMechanisms.clear();
+    m_sizeLimit = 0;
 
     m_sessionDeadline = Clock::now() + m_sessionLimit;
     switch (m_stream.Connect(m_server, m_port, std::min(Clock::now() + m_connectLimit, m_sessionDeadline))) {
@@ -202,15 +443,60 @@ bool CSmtpSession::OpenSession()
         Disconnect();
         return false;
     }
+    m_clientDomain = ClientDomainFor(m_stream.Handle());
 
-    if (!CheckReply(kGreetingRow)) {
+    // RFC 8314 3.3: on a TLS port the server greets only inside TLS.
+    if (m_security == SmtpSecurity::Tls && !StartTls())
+        return false;
+
+    switch (CheckReplyDetailed(kGreetingRow)) {
+    case ReplyCheck::Expected:
+        break;
+    case ReplyCheck::OtherCode:
+        // RFC 5321 3.1: after a refused greeting the client says QUIT.
+        m_errorText = WithReply("Server didn't respond.", ReplyCode(m_lastReply));
+        QuitQuietly();
+        Disconnect();
+        return false;
+    case ReplyCheck::Unreadable:
         if (!IsCancelled())
             m_errorText = "Server didn't respond.";
         Disconnect();
         return false;
     }
 
-    if (!SendText("HELO " + LocalHostName() + "\r\n") || !CheckReply(kOkRow)) {
+    if (!Greet()) {
+        Disconnect();
+        return false;
+    }
+
+    if (m_security == SmtpSecurity::StartTls) {
+        // Without STARTTLS the mail, and any password, would go in clear.
+        if (!Offers("STARTTLS")) {
+            m_errorText = "The server does not offer STARTTLS, so the connection cannot be encrypted; nothing was "
+                          "sent. Choose TLS (usually port 465) or ask the mail provider for the right port.";
+            QuitQuietly();
+            Disconnect();
+            return false;
+        }
+        if (!SendText("STARTTLS\r\n"))
+            return false;
+        if (const ReplyCheck check = ExpectReply(220, "The server refused STARTTLS"); check != ReplyCheck::Expected) {
+            if (check == ReplyCheck::OtherCode)
+                QuitQuietly();
+            Disconnect();
+            return false;
+        }
+        // RFC 3207 4.2: what the server said before TLS no longer counts, and
+        // anything it sent after its 220 is dropped unread.
+        if (!StartTls() || !Greet()) {
+            Disconnect();
+            return false;
+        }
+    }
+
+    if (!m_userName.empty() && !Authenticate()) {
+        QuitQuietly();
         Disconnect();
         return false;
     }
@@ -254,8 +540,20 @@ bool CSmtpSession::Deliver(CMailItem& item)
     }
 
     m_refused.clear();
+    const std::string body = EscapeDots(item);
+    // RFC 1870: the size of the message as transmitted, checked before MAIL
+    // so that a mail the server would refuse at its end is not sent first.
+    const std::uint64_t size = item.Header().size() + body.size() + 2;
+    if (m_sizeLimit != 0 && size > m_sizeLimit) {
+        m_errorText = FormatText("The mail is %llu bytes, but the server takes at most %llu bytes; nothing was sent.",
+            static_cast<unsigned long long>(size), static_cast<unsigned long long>(m_sizeLimit));
+        return false;
+    }
+    std::string mailCommand = "MAIL From: <" + item.SenderAddress() + ">";
+    if (Offers("SIZE"))
+        mailCommand += " SIZE=" + std::to_string(size);
     // The envelope carries the address alone; the From line keeps the name.
-    if (!SendText("MAIL From: <" + item.SenderAddress() + ">\r\n") || !CheckReply(kOkRow))
+    if (!SendText(mailCommand + "\r\n") || !CheckReply(kOkRow))
         return false;
 
     // A refused recipient leaves its text in the error text and the mail goes
@@ -283,9 +581,8 @@ bool CSmtpSession::Deliver(CMailItem& item)
         return false;
     // The mail data may be large: it has until the end of the session, as
     // long as the server keeps taking it.
-    for (const std::string& text : { item.Header(), EscapeDots(item), std::string("\r\n.\r\n") }) {
-        if (const auto result = m_stream.Send(text, m_sessionDeadline, m_replyLimit);
-            result != CTcpStream::Result::Ok) {
+    for (const std::string& text : { item.Header(), body, std::string("\r\n.\r\n") }) {
+        if (const auto result = Transmit(text, m_sessionDeadline, m_replyLimit); result != CTcpStream::Result::Ok) {
             AbandonConnection(result);
             return false;
         }

@@ -2,7 +2,8 @@
 
 #include "mail/PartHandler.h"
 
-// A text/plain part sent as it is ("7Bit"), its lines wrapped near the width.
+// A text/plain part in UTF-8, its lines wrapped near the width: sent as it is
+// ("7Bit") when it is ASCII with no line too long, else in Base64.
 class CTextPartHandler : public CPartHandler {
 public:
     explicit CTextPartHandler(int wrapWidth = 76)

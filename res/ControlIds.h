@@ -62,6 +62,11 @@ inline constexpr int IDC_SMTP_SERVER = 1015;
 inline constexpr int IDC_SEND_AFTER_SAVE = 1016;
 inline constexpr int IDC_USER_EMAIL = 1017;
 inline constexpr int IDC_DEFAULT_SEALED = 1048;
+inline constexpr int IDC_SMTP_PORT = 1080;
+inline constexpr int IDC_SMTP_SECURITY = 1081;
+inline constexpr int IDC_SMTP_USER = 1082;
+inline constexpr int IDC_SMTP_PASSWORD = 1083;
+inline constexpr int IDC_PASSWORD_NOTE = 1084;
 
 // Mail progress window.
 inline constexpr int IDC_PROGRESS_TEXT = 1009;

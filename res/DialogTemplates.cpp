@@ -97,10 +97,20 @@ constexpr ControlTemplate kOptionControls[] = {
     { IDC_STATIC, Label, "Your e-mail address :", 7, 24, 93, 14, kCenterVertical },
     { IDC_USER_EMAIL, Edit, "", 106, 24, 102, 14, kLineEdit },
     { IDC_SEND_AFTER_SAVE, CheckBox, "Send mail after file save", 7, 41, 201, 14, kTabStop },
-    { IDC_DEFAULT_SEALED, CheckBox, "Save in the Sealed format by default", 7, 58, 201, 14, kTabStop },
-    { IDC_STATIC, EtchedHorz, "", 7, 76, 201, 1, kStyleNone },
-    { IDOK, PushButton, "OK", 56, 85, 50, 14, kButton | kDefault },
-    { IDCANCEL, PushButton, "cancel", 109, 85, 50, 14, kButton },
+    // How to reach a mail provider: submission port, encryption, sign-in.
+    { IDC_STATIC, Label, "Port :", 7, 58, 24, 14, kCenterVertical },
+    { IDC_SMTP_PORT, Edit, "", 33, 58, 36, 14, kLineEdit },
+    { IDC_STATIC, Label, "Security :", 78, 58, 36, 14, kCenterVertical },
+    { IDC_SMTP_SECURITY, ComboBox, "None\nSTARTTLS\nTLS", 116, 58, 92, 14, kTabStop },
+    { IDC_STATIC, Label, "User name :", 7, 75, 93, 14, kCenterVertical },
+    { IDC_SMTP_USER, Edit, "", 106, 75, 102, 14, kLineEdit },
+    { IDC_STATIC, Label, "Password :", 7, 92, 93, 14, kCenterVertical },
+    { IDC_SMTP_PASSWORD, Edit, "", 106, 92, 102, 14, kLineEdit | kPassword },
+    { IDC_PASSWORD_NOTE, Label, "", 7, 109, 201, 18, kStyleNone },
+    { IDC_DEFAULT_SEALED, CheckBox, "Save in the Sealed format by default", 7, 130, 201, 14, kTabStop },
+    { IDC_STATIC, EtchedHorz, "", 7, 148, 201, 1, kStyleNone },
+    { IDOK, PushButton, "OK", 56, 157, 50, 14, kButton | kDefault },
+    { IDCANCEL, PushButton, "cancel", 109, 157, 50, 14, kButton },
 };
 
 constexpr ControlTemplate kSendProgressControls[] = {
@@ -122,7 +132,7 @@ constexpr DialogTemplate kDialogs[] = {
     { IDD_SENDMAIL, "SendMail", 187, 178, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kSendMailControls },
     { IDD_UPDATE, "Software Update", 227, 258, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kUpdateControls },
     { IDD_LOG, "", 235, 123, kNewDialogFont, 8, kDialogFrameOnly, kLogControls },
-    { IDD_OPTION, "Option", 215, 106, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kOptionControls },
+    { IDD_OPTION, "Option", 215, 178, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu, kOptionControls },
     { IDD_SEND_PROGRESS, "", 187, 43, kNewDialogFont, 8, kDialogFrameOnly, kSendProgressControls },
     { IDD_SEALED_PASSWORD, "Enter a password", 187, 142, kNewDialogFont, 8, kDialogCaption | kDialogSysMenu,
         kSealedPasswordControls },

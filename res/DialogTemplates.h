@@ -33,6 +33,7 @@ enum class ControlKind {
     GreyRect, // filled grey band
     ProgressBar,
     Browser, // the HTML view
+    ComboBox, // drop-down list; its text holds the items, one a line
 };
 
 // Control style flags.
@@ -50,6 +51,7 @@ enum ControlStyle : unsigned {
     kBorder = 1u << 9,
     kCenterVertical = 1u << 10, // label: text centred vertically
     kSmooth = 1u << 11, // progress bar: a continuous bar
+    kPassword = 1u << 12, // single-line edit: shows dots for what is typed
 };
 
 // Dialog style flags.

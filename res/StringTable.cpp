@@ -172,6 +172,12 @@ constexpr StringEntry kStrings[] = {
         "%s\r\n\r\nIn the Sealed format this picture takes up to %s bytes; choose Sealed as the default format in "
         "Program Option." },
     { IDS_REMOVE_HIDDEN_FILE, "Remove the file" },
+    { IDS_NO_SECRET_SERVICE,
+        "No secret service is running, so the mail password cannot be kept; it is asked for at each send." },
+    { IDS_ASK_MAIL_PASSWORD, "Password of %s on %s:" },
+    { IDS_PASSWORD_NOT_STORED, "The mail password could not be kept in the secret service: %s" },
+    { IDS_BAD_SMTP_PORT, "The port must be a number from 1 to 65535." },
+    { IDS_MAIL_PASSWORD_TITLE, "Mail password" },
 };
 
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qtkeychain-qt6-dev
   libssl-dev libcurl4-openssl-dev
   libsodium-dev libpng-dev optipng
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -66,6 +67,8 @@ QWidget* CreateEdit(const ControlTemplate& control, QDialog& dialog)
         auto* edit = new QLineEdit(text, &dialog);
         edit->setFrame((control.style & kBorder) != 0);
         edit->setReadOnly((control.style & kReadOnly) != 0);
+        if ((control.style & kPassword) != 0)
+            edit->setEchoMode(QLineEdit::Password);
         return edit;
     }
     auto* edit = new QPlainTextEdit(text, &dialog);
@@ -150,6 +153,11 @@ QWidget* CreateControl(const ControlTemplate& control, QDialog& dialog)
     }
     case ControlKind::Browser:
         return new CWebBrowser2(&dialog);
+    case ControlKind::ComboBox: {
+        auto* box = new QComboBox(&dialog);
+        box->addItems(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+        return box;
+    }
     }
     return nullptr;
 }

@@ -7,8 +7,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -155,6 +157,65 @@ private slots:
         QCOMPARE(size, 17u);
     }
 
+    void connectionFieldsAreStoredBesideTheOthersAndThePasswordNever()
+    {
+        MailSettings written;
+        const OptionResult result = RunOptions(
+            [](COptionDlg& dialog) {
+                auto* port = FindControl<QLineEdit>(dialog, IDC_SMTP_PORT);
+                auto* security = FindControl<QComboBox>(dialog, IDC_SMTP_SECURITY);
+                auto* user = FindControl<QLineEdit>(dialog, IDC_SMTP_USER);
+                auto* password = FindControl<QLineEdit>(dialog, IDC_SMTP_PASSWORD);
+                QCOMPARE(port->text(), QStringLiteral("25"));
+                QCOMPARE(security->currentText(), QStringLiteral("None"));
+                QCOMPARE(security->count(), 3);
+                QCOMPARE(user->text(), QString());
+                QCOMPARE(password->echoMode(), QLineEdit::Password);
+                // No secret service runs here: the box is off and says why.
+                QVERIFY(!dialog.CanKeepPassword());
+                QVERIFY(!password->isEnabled());
+                QVERIFY(FindControl<QLabel>(dialog, IDC_PASSWORD_NOTE)
+                            ->text()
+                            .startsWith(QStringLiteral("No secret service is running")));
+                port->setText(QStringLiteral("587"));
+                security->setCurrentText(QStringLiteral("STARTTLS"));
+                user->setText(QStringLiteral("0042"));
+                password->setText(QStringLiteral("hunter2-secret"));
+                Press(dialog, IDOK);
+            },
+            written);
+        QCOMPARE(result, OptionResult::Saved);
+        QCOMPARE(written.smtpPort, 587);
+        QCOMPARE(written.smtpSecurity, SmtpSecurity::StartTls);
+        QCOMPARE(written.smtpUserName, std::string("0042"));
+
+        QCOMPARE(Stored(QStringLiteral("SMTPPort")).toInt(), 587);
+        QCOMPARE(Stored(QStringLiteral("SMTPSecurity")).toString(), QStringLiteral("STARTTLS"));
+        QCOMPARE(Stored(QStringLiteral("SMTPServerAddress")).toString(), QStringLiteral("mail.example.com"));
+        QFile file(QSettings(QStringLiteral("Norvanta"), QStringLiteral("Veilmark")).fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(!file.readAll().contains("hunter2"));
+
+        const MailSettings read = ReadMailSettings();
+        QCOMPARE(read.smtpUserName, std::string("0042")); // a user name of digits stays a text
+        MailSettings unused;
+        RunOptions(
+            [](COptionDlg& dialog) {
+                QCOMPARE(FindControl<QLineEdit>(dialog, IDC_SMTP_PORT)->text(), QStringLiteral("587"));
+                QCOMPARE(FindControl<QComboBox>(dialog, IDC_SMTP_SECURITY)->currentText(), QStringLiteral("STARTTLS"));
+                QCOMPARE(FindControl<QLineEdit>(dialog, IDC_SMTP_USER)->text(), QStringLiteral("0042"));
+                QCOMPARE(FindControl<QLineEdit>(dialog, IDC_SMTP_PASSWORD)->text(), QString());
+                Press(dialog, IDCANCEL);
+            },
+            unused);
+
+        // Values no dialog would write fall back to plain SMTP on port 25.
+        StoreAsAnotherTool(QStringLiteral("SMTPPort"), 70000);
+        StoreAsAnotherTool(QStringLiteral("SMTPSecurity"), QStringLiteral("SSL3"));
+        QCOMPARE(ReadMailSettings().smtpPort, 25);
+        QCOMPARE(ReadMailSettings().smtpSecurity, SmtpSecurity::None);
+    }
+
     void aFailedWriteIsReported()
     {
         // A file where the settings folder belongs cannot be replaced, not
@@ -174,6 +235,8 @@ int main(int argc, char** argv)
 {
     QTemporaryDir configHome;
     qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+    // No secret service: the password box is the one of a desktop without it.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QApplication application(argc, argv);
     OptionDlgTest test(configHome.path());
     return QTest::qExec(&test, argc, argv);

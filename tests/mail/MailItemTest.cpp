@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <regex>
 #include <string>
 #include <utility>
@@ -92,21 +94,53 @@ TEST(MailItem, BuildsTheHeaderLinesInOrderWithoutBlindCopies)
     ASSERT_TRUE(item.Finalize());
 
     const auto lines = HeaderLines(item.Header());
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[0], "From: user@example.com");
     EXPECT_EQ(lines[1], "To: <a@example.com>,Bob <b@example.com>");
     EXPECT_EQ(lines[2], "Cc: ");
+    // RFC 5322 3.3: a four-digit year and the zone as an offset from UTC.
     EXPECT_TRUE(std::regex_match(lines[3],
         std::regex(R"(Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d )"
                    R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) )"
-                   R"(\d\d \d\d:\d\d:\d\d \S+)")))
+                   R"(20\d\d \d\d:\d\d:\d\d [+-]\d{4})")))
         << lines[3];
-    EXPECT_EQ(lines[4], "Subject: Holiday pictures");
-    EXPECT_EQ(lines[5], "X-Mailer: QZ Mail");
-    EXPECT_EQ(lines[6], "") << "an empty line ends the header";
+    EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(Message-ID: <[0-9a-f]{32}@example\.com>)"))) << lines[4];
+    EXPECT_EQ(lines[5], "Subject: Holiday pictures");
+    EXPECT_EQ(lines[6], "X-Mailer: QZ Mail");
+    EXPECT_EQ(lines[7], "") << "an empty line ends the header";
     EXPECT_EQ(item.Header().find("hidden@example.com"), std::string::npos);
 
     EXPECT_EQ(item.Body(), "Hello\r\n");
+}
+
+TEST(MailItem, DatesCarryTheZoneAsAnOffsetAndMessageIdsDiffer)
+{
+    // A zone west of UTC with no name a receiver could know.
+    const char* previous = std::getenv("TZ");
+    const std::string kept = previous ? previous : "";
+    ::setenv("TZ", "<-03>3", 1);
+    ::tzset();
+    CMailItem first;
+    first.SetSender("Alice <alice@example.org>");
+    ASSERT_TRUE(first.Finalize());
+    CMailItem second;
+    ASSERT_TRUE(second.Finalize());
+    if (previous)
+        ::setenv("TZ", kept.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+
+    std::time_t shifted = first.Date() - 3 * 3600;
+    std::tm wall {};
+    gmtime_r(&shifted, &wall);
+    char expected[64];
+    std::strftime(expected, sizeof expected, "Date: %a, %d %b %Y %H:%M:%S -0300", &wall);
+    const auto lines = HeaderLines(first.Header());
+    EXPECT_EQ(lines[3], expected);
+    EXPECT_TRUE(first.MessageId().ends_with("@example.org>")) << first.MessageId();
+    EXPECT_TRUE(second.MessageId().ends_with("@veilmark.invalid>")) << "no sender, no domain of its own";
+    EXPECT_NE(first.MessageId().substr(0, 33), second.MessageId().substr(0, 33));
 }
 
 TEST(MailItem, TakesTheSenderAddressOutOfANamedSender)

@@ -1,8 +1,11 @@
-// The send-mail dialog, offscreen, against a scripted SMTP server.
+// The send-mail dialog, offscreen, against a scripted SMTP server and a real
+// one (aiosmtpd) for the send that signs in over TLS.
 
 #include "mail/SendMailDlg.h"
 #include "mail/SendProgressDlg.h"
+#include "support/PythonSmtpServer.h"
 #include "support/ScriptedSmtpServer.h"
+#include "support/TestCertificates.h"
 #include "ui/DialogBuilder.h"
 
 #include <QApplication>
@@ -12,6 +15,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+
+#include <optional>
 
 // The dialog with its message boxes written down instead of shown.
 class CTestSendMailDlg : public CSendMailDlg {
@@ -25,10 +30,26 @@ public:
         SetSender("user@example.com");
     }
 
+    // Signs in as `userName` over STARTTLS, trusting `caFile` alone.
+    void UseStartTls(const std::string& userName, const std::string& caFile)
+    {
+        SetConnection(m_port, SmtpSecurity::StartTls, userName);
+        m_caFile = caFile;
+    }
+
     QStringList messages;
+    QStringList passwordPrompts;
+    std::optional<std::string> typedPassword; // none: the prompt is cancelled
 
 protected:
     void ShowMessage(const QString& text) override { messages << text; }
+    bool AskPassword(const QString& prompt, std::string& password) override
+    {
+        passwordPrompts << prompt;
+        if (typedPassword)
+            password = *typedPassword;
+        return typedPassword.has_value();
+    }
 };
 
 // Looks at the windows every millisecond while the mail is on its way.
@@ -140,6 +161,34 @@ private slots:
             server.MailData().find("\r\nTo: <friend@example.com>,Other <other@example.com>\r\n") != std::string::npos);
     }
 
+    void asksForThePasswordAtEachSendWithoutASecretService()
+    {
+        const CTestCertificates certificates;
+        QCOMPARE(QString::fromStdString(certificates.Error()), QString());
+        CPythonSmtpServer server({ "--cert", certificates.ServerCertificate(), "--key", certificates.ServerKey(),
+            "--starttls", "--require-tls", "--user", "alice", "--password", "s3cret" });
+        QVERIFY2(server.Port() != 0, server.StartError().c_str());
+
+        // A cancelled prompt sends nothing and leaves the dialog open.
+        {
+            CTestSendMailDlg dialog(server.Port());
+            dialog.UseStartTls("alice", certificates.CaFile());
+            QCOMPARE(TypeAndSend(dialog, "friend@example.com", "Hi", "Text"), -1);
+            QCOMPARE(dialog.passwordPrompts, QStringList { "Password of alice on 127.0.0.1:" });
+            QCOMPARE(dialog.messages, QStringList());
+        }
+        // The password typed is used for the send, over TLS.
+        CTestSendMailDlg dialog(server.Port());
+        dialog.UseStartTls("alice", certificates.CaFile());
+        dialog.typedPassword = "s3cret";
+        QCOMPARE(TypeAndSend(dialog, "friend@example.com", "Hi", "Text"), int(QDialog::Accepted));
+        QCOMPARE(dialog.messages, QStringList { "Mail has successfully sent." });
+        QCOMPARE(dialog.passwordPrompts.size(), 1);
+        server.Stop();
+        QCOMPARE(
+            QString::fromStdString(ReadText(server.Folder() + "/auth.txt")), QStringLiteral("PLAIN alice accepted\n"));
+    }
+
     void reportsAServerThatCannotBeReached()
     {
         CRefusingPort refusing;
@@ -232,6 +281,8 @@ private slots:
 
 int main(int argc, char** argv)
 {
+    // No secret service: the password is asked for at each send.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QApplication application(argc, argv);
     SendMailDlgTest test;
     return QTest::qExec(&test, argc, argv);

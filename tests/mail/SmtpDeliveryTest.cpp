@@ -115,7 +115,8 @@ TEST_F(SmtpDeliveryTest, ARefusedRecipientDoesNotStopTheOthers)
     ASSERT_NE(server.Port(), 0) << server.StartError();
     std::string errorText;
     EXPECT_TRUE(Send(server, "gone@example.com;friend@example.com", errorText));
-    EXPECT_EQ(errorText, "550:SMTP server error");
+    EXPECT_EQ(
+        errorText, "550:SMTP server error (the server said: 550 5.1.1 <gone@example.com>: Recipient address rejected)");
     EXPECT_EQ(MailFile(server, "envelope.txt"), "from: user@example.com\nto: friend@example.com\n");
     ASSERT_EQ(m_refused.size(), 1u);
     EXPECT_EQ(m_refused[0].address, "gone@example.com");
@@ -162,13 +163,69 @@ TEST_F(SmtpDeliveryTest, AttachmentNamesArriveWhole)
     EXPECT_EQ(std::vector<std::uint8_t>(attachment.begin(), attachment.end()), m_picture);
 }
 
+TEST_F(SmtpDeliveryTest, TextsBeyondAsciiReadBackAsWritten)
+{
+    // Python's email package (policy default) is the independent reader.
+    const std::string subject = "Gr\xC3\xBC\xC3\x9F"
+                                "e aus K\xC3\xB6ln \xE2\x80\x93 \xE6\x9D\xB1\xE4\xBA\xAC, "
+                                "a subject long enough to need more than one encoded word";
+    const std::string senderName = "J\xC3\xB6rg M\xC3\xBCller";
+    const std::string receiverName = "Zo\xC3\xAB \xC3\x85ngstr\xC3\xB6m";
+    const std::string body = "Liebe Zo\xC3\xAB,\r\nhier ist das Bild.\r\n\r\nGr\xC3\xBC\xC3\x9F"
+                             "e, J\xC3\xB6rg";
+    const std::string attachmentName = "\xC3\x9C"
+                                       "bersicht \xE6\x9D\xB1.jpg";
+
+    CPythonSmtpServer server;
+    ASSERT_NE(server.Port(), 0) << server.StartError();
+    CMimeMailItem item;
+    item.SetSender(senderName + " <user@example.com>");
+    item.SetSubject(subject);
+    item.SetBody(body);
+    ASSERT_TRUE(
+        item.ParseRecipientList(receiverName + " <friend@example.com>;Smith, John <js@example.com>", CMailItem::kTo));
+    item.AttachPart(WritePicture(attachmentName), kFilePartId, "");
+    CSmtpSession session;
+    session.SetServer("127.0.0.1", server.Port());
+    session.SetTimeLimits(5s, 5s);
+    ASSERT_TRUE(session.OpenSession()) << session.GetErrorText();
+    ASSERT_TRUE(session.SendItem(item)) << session.GetErrorText();
+    EXPECT_TRUE(session.CloseSession());
+    server.Stop();
+
+    EXPECT_EQ(MailFile(server, "parts.txt"),
+        "text/plain\t-\tbase64\n"
+        "application/octet-stream\t"
+            + attachmentName
+            + "\tbase64\n"
+              "defects: 0\n");
+    EXPECT_EQ(MailFile(server, "part-0.bin"), body);
+    const std::string headers = MailFile(server, "headers.txt");
+    for (const std::string& line : std::vector<std::string> {
+             "from-address: " + senderName + "|user@example.com",
+             "to-address: " + receiverName + "|friend@example.com",
+             "to-address: Smith, John|js@example.com",
+             "subject: " + subject,
+             "message-id: " + item.MessageId(),
+             "text-charset: utf-8",
+         })
+        EXPECT_NE(headers.find(line + "\n"), std::string::npos) << line << "\n" << headers;
+    // The date reads back as the moment it was written, whatever the zone.
+    EXPECT_NE(headers.find("date-utc: " + std::to_string(item.Date()) + ".0\n"), std::string::npos) << headers;
+    // Every line of the mail keeps within the limit.
+    const std::string message = MailFile(server, "message.eml");
+    std::size_t start = 0;
+    for (std::size_t end; (end = message.find("\r\n", start)) != std::string::npos; start = end + 2)
+        EXPECT_LE(end - start, 78u) << message.substr(start, end - start);
+}
+
 TEST_F(SmtpDeliveryTest, AMailRefusedAtItsEndIsAFailure)
 {
     CPythonSmtpServer server({ "--reject-data" });
     ASSERT_NE(server.Port(), 0) << server.StartError();
     std::string errorText;
     EXPECT_FALSE(Send(server, "friend@example.com", errorText));
-    EXPECT_EQ(errorText, "554:SMTP server error");
+    EXPECT_EQ(errorText, "554:SMTP server error (the server said: 554 5.6.0 Message refused)");
 }
 
 } // namespace

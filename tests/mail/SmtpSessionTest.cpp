@@ -18,11 +18,18 @@ namespace {
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
-std::string HeloLine()
+std::string EhloLine(const CSmtpSession& session) { return "C: EHLO " + session.ClientDomain(); }
+
+bool IsGreetingCommand(const std::string& line) { return line.starts_with("C: EHLO ") || line.starts_with("C: HELO "); }
+
+// What the client said after EHLO.
+Lines ClientLinesAfterHelo(CScriptedSmtpServer& server)
 {
-    char name[80] = {};
-    ::gethostname(name, sizeof name - 1);
-    return std::string("C: HELO ") + (name[0] ? name : "localhost");
+    Lines lines;
+    for (const auto& line : server.Transcript())
+        if (line.starts_with("C: ") && !IsGreetingCommand(line))
+            lines.push_back(line);
+    return lines;
 }
 
 void Connect(CSmtpSession& session, int port)
@@ -58,7 +65,7 @@ TEST(SmtpSession, DeliversOneMailWithTheClassicCommandSequence)
     EXPECT_EQ(server.Transcript(),
         (Lines {
             "S: 220 mail.example.com ready",
-            HeloLine(),
+            EhloLine(session),
             "S: 250 mail.example.com",
             "C: MAIL From: <user@example.com>",
             "S: 250 sender ok",
@@ -80,7 +87,7 @@ TEST(SmtpSession, DeliversOneMailWithTheClassicCommandSequence)
 
 TEST(SmtpSession, GathersRepliesSplitIntoPiecesOrSpreadOverLines)
 {
-    CScriptedSmtpServer server({ "22|0 mail.example.com| ready", "250-mail.example.com\r\n250-SIZE 1000\r\n250 HELP",
+    CScriptedSmtpServer server({ "22|0 mail.example.com| ready", "250-mail.example.com\r\n250-8BITMIME\r\n250 HELP",
         "2|50 sender ok", "250 recipient ok", "354 go ahead", "250-queued as 12\r\n250 thank you", "221 bye" });
     CSmtpSession session;
     Connect(session, server.Port());
@@ -95,9 +102,9 @@ TEST(SmtpSession, GathersRepliesSplitIntoPiecesOrSpreadOverLines)
     EXPECT_EQ(server.Transcript(),
         (Lines {
             "S: 220 mail.example.com ready",
-            HeloLine(),
+            EhloLine(session),
             "S: 250-mail.example.com",
-            "S: 250-SIZE 1000",
+            "S: 250-8BITMIME",
             "S: 250 HELP",
             "C: MAIL From: <user@example.com>",
             "S: 250 sender ok",
@@ -125,23 +132,30 @@ struct FailureCase {
 TEST(SmtpSession, ReportsEachProtocolFailureWithItsText)
 {
     const FailureCase cases[] = {
-        { "greeting refused", { "554 no service" }, false, false, "Server didn't respond.", {} },
+        { "greeting refused", { "554 no service", "221 bye" }, false, false,
+            "Server didn't respond. (the server said: 554 no service)", { "C: QUIT" } },
         { "greeting never comes", { "<silent>" }, false, false, "Server didn't respond.", {} },
-        { "HELO refused", { "220 ready", "501 bad name" }, false, false, "501:SMTP server error", {} },
+        { "EHLO and HELO refused", { "220 ready", "502 no EHLO", "501 bad name", "221 bye" }, false, false,
+            "501:SMTP server error (the server said: 501 bad name)", { "C: QUIT" } },
+        { "EHLO refused for now", { "220 ready", "421-busy\r\n421 come back later", "221 bye" }, false, false,
+            "421:SMTP server error (the server said: 421 busy come back later) This is a temporary refusal: try again "
+            "later.",
+            { "C: QUIT" } },
         { "server hangs up after the greeting", { "220 ready", "<close>" }, false, false,
             "SMTP server closed the connection", {} },
-        { "sender refused", { "220 ready", "250 hi", "553 not you", "221 bye" }, true, false, "553:SMTP server error",
-            { "C: MAIL From: <user@example.com>", "C: QUIT" } },
+        { "sender refused", { "220 ready", "250 hi", "553 not you", "221 bye" }, true, false,
+            "553:SMTP server error (the server said: 553 not you)", { "C: MAIL From: <user@example.com>", "C: QUIT" } },
         { "recipient refused, mail goes on",
             { "220 ready", "250 hi", "250 ok", "550 no such user", "354 go", "250 queued", "221 bye" }, true, true,
-            "550:SMTP server error",
+            "550:SMTP server error (the server said: 550 no such user)",
             { "C: MAIL From: <user@example.com>", "C: RCPT TO: <to@example.com>", "C: DATA", "C: [mail data]",
                 "C: QUIT" } },
         { "DATA refused", { "220 ready", "250 hi", "250 ok", "250 ok", "451 try later", "221 bye" }, true, false,
-            "451:SMTP server not ready for data",
+            "451:SMTP server not ready for data (the server said: 451 try later) This is a temporary refusal: try "
+            "again later.",
             { "C: MAIL From: <user@example.com>", "C: RCPT TO: <to@example.com>", "C: DATA", "C: QUIT" } },
         { "mail refused at its end", { "220 ready", "250 hi", "250 ok", "250 ok", "354 go", "554 spam", "221 bye" },
-            true, false, "554:SMTP server error",
+            true, false, "554:SMTP server error (the server said: 554 spam)",
             { "C: MAIL From: <user@example.com>", "C: RCPT TO: <to@example.com>", "C: DATA", "C: [mail data]",
                 "C: QUIT" } },
         { "server goes silent after MAIL", { "220 ready", "250 hi", "<silent>" }, true, false,
@@ -170,7 +184,7 @@ TEST(SmtpSession, ReportsEachProtocolFailureWithItsText)
 
         Lines clientLines;
         for (const auto& line : server.Transcript())
-            if (line.starts_with("C: ") && line.rfind("C: HELO ", 0) != 0)
+            if (line.starts_with("C: ") && !IsGreetingCommand(line))
                 clientLines.push_back(line);
         EXPECT_EQ(clientLines, test.clientLines);
     }
@@ -195,7 +209,7 @@ TEST(SmtpSession, RefusesToSendWithoutConnectionOrDirectRecipients)
     EXPECT_EQ(session.GetErrorText(), "No Recipients");
     EXPECT_TRUE(session.IsConnected());
     EXPECT_TRUE(session.CloseSession());
-    EXPECT_EQ(server.Transcript(), (Lines { "S: 220 ready", HeloLine(), "S: 250 hi", "C: QUIT", "S: 221 bye" }));
+    EXPECT_EQ(server.Transcript(), (Lines { "S: 220 ready", EhloLine(session), "S: 250 hi", "C: QUIT", "S: 221 bye" }));
 }
 
 TEST(SmtpSession, AnUnreadableAttachmentStopsTheMailBeforeMail)
@@ -213,7 +227,108 @@ TEST(SmtpSession, AnUnreadableAttachmentStopsTheMailBeforeMail)
     EXPECT_EQ(
         session.GetErrorText(), "Cannot open the attachment file /nonexistent/picture.jpg: No such file or directory");
     EXPECT_TRUE(session.CloseSession());
-    EXPECT_EQ(server.Transcript(), (Lines { "S: 220 ready", HeloLine(), "S: 250 hi", "C: QUIT", "S: 221 bye" }));
+    EXPECT_EQ(server.Transcript(), (Lines { "S: 220 ready", EhloLine(session), "S: 250 hi", "C: QUIT", "S: 221 bye" }));
+}
+
+TEST(SmtpSession, GreetsWithAQualifiedNameAndFallsBackToHelo)
+{
+    CScriptedSmtpServer server({ "220 ready", "500 5.5.1 command unrecognized", "250 hi", "221 bye" });
+    CSmtpSession session;
+    Connect(session, server.Port());
+    ASSERT_TRUE(session.OpenSession()) << session.GetErrorText();
+    EXPECT_TRUE(session.CloseSession());
+    EXPECT_EQ(server.Transcript(),
+        (Lines { "S: 220 ready", EhloLine(session), "S: 500 5.5.1 command unrecognized",
+            "C: HELO " + session.ClientDomain(), "S: 250 hi", "C: QUIT", "S: 221 bye" }));
+    // A bare host name is refused by many servers: the name has a dot in it,
+    // or the client names itself by its address.
+    const std::string& domain = session.ClientDomain();
+    EXPECT_TRUE(
+        domain == "[127.0.0.1]" || (domain.find('.') != std::string::npos && domain.find('[') == std::string::npos))
+        << domain;
+    EXPECT_FALSE(session.Offers("SIZE")) << "HELO announces no extensions";
+}
+
+TEST(SmtpSession, HonoursTheSizeTheServerAnnounces)
+{
+    const Lines delivery = { "250 sender ok", "250 to ok", "354 go", "250 queued", "221 bye" };
+    const struct {
+        const char* name;
+        const char* ehloReply;
+        bool sent;
+    } cases[] = {
+        { "mail within the limit", "250-mail.example.com\r\n250 SIZE 1000000", true },
+        { "mail over the limit", "250-mail.example.com\r\n250-SIZE 300\r\n250 8BITMIME", false },
+        { "no limit", "250-mail.example.com\r\n250 SIZE 0", true },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Lines replies = { "220 ready", test.ehloReply };
+        if (test.sent)
+            replies.insert(replies.end(), delivery.begin(), delivery.end());
+        else
+            replies.push_back("221 bye");
+        CScriptedSmtpServer server(replies);
+        CSmtpSession session;
+        Connect(session, server.Port());
+        CMimeMailItem item;
+        FillMail(item);
+        item.StoreRecipient("to@example.com", "", CMailItem::kTo);
+        ASSERT_TRUE(session.OpenSession()) << session.GetErrorText();
+        EXPECT_EQ(session.SendItem(item), test.sent);
+        EXPECT_TRUE(session.CloseSession());
+        const Lines lines = ClientLinesAfterHelo(server);
+        if (test.sent) {
+            ASSERT_FALSE(lines.empty());
+            // RFC 1870: the size announced is the size of the data as sent.
+            EXPECT_EQ(lines[0], "C: MAIL From: <user@example.com> SIZE=" + std::to_string(server.MailData().size()));
+        } else {
+            EXPECT_EQ(lines, (Lines { "C: QUIT" })) << "nothing of the mail goes out";
+            EXPECT_TRUE(session.GetErrorText().starts_with("The mail is ")) << session.GetErrorText();
+            EXPECT_NE(session.GetErrorText().find("at most 300 bytes"), std::string::npos) << session.GetErrorText();
+        }
+    }
+}
+
+TEST(SmtpSession, NeverSendsCredentialsOverAPlainConnection)
+{
+    // With no encryption asked for, a user name stops the session before it
+    // connects at all.
+    CRefusingPort refusing;
+    CSmtpSession plain;
+    Connect(plain, refusing.Port());
+    plain.SetCredentials("user", "secret");
+    EXPECT_FALSE(plain.OpenSession());
+    EXPECT_NE(plain.GetErrorText().find("not encrypted"), std::string::npos) << plain.GetErrorText();
+
+    // With STARTTLS required, a server that does not offer it, or refuses it,
+    // is left with QUIT and never sees AUTH.
+    const struct {
+        const char* name;
+        Lines replies;
+        const char* errorStart;
+        Lines clientLines;
+    } cases[] = {
+        { "STARTTLS not offered", { "220 ready", "250-mail.example.com\r\n250 AUTH PLAIN LOGIN", "221 bye" },
+            "The server does not offer STARTTLS", { "C: QUIT" } },
+        { "STARTTLS refused",
+            { "220 ready", "250-mail.example.com\r\n250-STARTTLS\r\n250 AUTH PLAIN", "454 4.7.0 TLS not available",
+                "221 bye" },
+            "The server refused STARTTLS (the server said: 454 4.7.0 TLS not available) This is a temporary",
+            { "C: STARTTLS", "C: QUIT" } },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        CScriptedSmtpServer server(test.replies);
+        CSmtpSession session;
+        Connect(session, server.Port());
+        session.SetSecurity(SmtpSecurity::StartTls);
+        session.SetCredentials("user", "secret");
+        EXPECT_FALSE(session.OpenSession());
+        EXPECT_TRUE(session.GetErrorText().starts_with(test.errorStart)) << session.GetErrorText();
+        EXPECT_FALSE(session.IsConnected());
+        EXPECT_EQ(ClientLinesAfterHelo(server), test.clientLines);
+    }
 }
 
 TEST(SmtpSession, FailsToConnectToARefusingPortAndMayTryAgain)
@@ -254,16 +369,6 @@ TEST(SmtpSession, DoublesEveryDotThatBeginsALine)
         item.SetBody(test.body);
         EXPECT_EQ(CSmtpSession::EscapeDots(item), test.sent);
     }
-}
-
-// What the client said after HELO.
-Lines ClientLinesAfterHelo(CScriptedSmtpServer& server)
-{
-    Lines lines;
-    for (const auto& line : server.Transcript())
-        if (line.starts_with("C: ") && !line.starts_with("C: HELO "))
-            lines.push_back(line);
-    return lines;
 }
 
 TEST(SmtpSession, RefusesLineBreaksInHeaderFieldsBeforeSendingAnything)
@@ -417,14 +522,18 @@ TEST(SmtpSession, CancelEndsAStuckWaitAtOnce)
     const struct {
         const char* name;
         Lines replies;
+        SmtpSecurity security;
     } cases[] = {
-        { "waiting for the greeting", { "<silent>" } },
-        { "waiting for the reply to MAIL", { "220 ready", "250 hi", "<silent>" } },
+        { "waiting for the greeting", { "<silent>" }, SmtpSecurity::None },
+        { "waiting for the reply to MAIL", { "220 ready", "250 hi", "<silent>" }, SmtpSecurity::None },
+        // The server takes the connection but never answers the TLS hello.
+        { "waiting for the TLS handshake", { "<silent>" }, SmtpSecurity::Tls },
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
         CScriptedSmtpServer server(test.replies);
         CSmtpSession session;
+        session.SetSecurity(test.security);
         session.SetServer("127.0.0.1", server.Port());
         session.SetTimeLimits(5s, 5s);
         CMimeMailItem item;

@@ -9,10 +9,23 @@ accepts connections. Every mail it accepts is written to the output folder:
   mail-N/parts.txt      one line per MIME part: content type, file name or "-",
                         transfer encoding; then "defects: N" for the whole mail
   mail-N/part-K.bin     the decoded content of part K
+  mail-N/headers.txt    the headers as Python's email package reads them back
+                        (policy default): "name: value" with encoded words
+                        decoded, display names and addresses apart
+  auth.txt              one line per AUTH attempt: mechanism, login, outcome
 
 Scripted failures:
   --refuse ADDRESS      answer RCPT TO for that address with 550
   --reject-data         answer the end of the mail data with 554
+
+Security (certificate and key in PEM files the test makes):
+  --cert FILE --key FILE  the server's certificate and key
+  --starttls            offer STARTTLS; with --require-tls refuse mail before it
+  --implicit-tls        speak TLS from the first byte
+  --user NAME --password TEXT
+                        offer AUTH and require it before MAIL; AUTH is only
+                        accepted inside TLS
+  --no-plain            offer AUTH LOGIN alone
 
 The server stops when its standard input closes, or after --lifetime seconds.
 """
@@ -21,10 +34,12 @@ import argparse
 import email
 import email.policy
 import os
+import ssl
 import sys
 import threading
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult, LoginPassword
 
 
 class RecordingHandler:
@@ -55,16 +70,44 @@ class RecordingHandler:
         with open(os.path.join(folder, "message.eml"), "wb") as out:
             out.write(envelope.original_content)
         self.write_parts(folder, envelope.original_content)
+        self.write_headers(folder, envelope.original_content)
         return "250 Message accepted for delivery"
 
     @staticmethod
-    def write_parts(folder, content):
+    def header_defects(message):
+        defects = []
+        for name, value in message.items():
+            defects += getattr(value, "defects", [])
+        return defects
+
+    @staticmethod
+    def write_headers(folder, content):
         message = email.message_from_bytes(content, policy=email.policy.default)
-        defects = list(message.defects)
+        lines = []
+        for name in ("From", "To", "Subject", "Date", "Message-ID"):
+            value = message[name]
+            if value is None:
+                continue
+            lines.append("%s: %s" % (name.lower(), str(value)))
+            for address in getattr(value, "addresses", ()):
+                lines.append("%s-address: %s|%s" % (name.lower(), address.display_name,
+                                                    address.addr_spec))
+            if name == "Date":
+                lines.append("date-utc: %s" % value.datetime.timestamp())
+        for index, part in enumerate(message.walk()):
+            if part.get_content_maintype() == "text":
+                lines.append("text-charset: %s" % part.get_content_charset())
+        with open(os.path.join(folder, "headers.txt"), "w", encoding="utf-8") as out:
+            out.write("\n".join(lines) + "\n")
+
+    @classmethod
+    def write_parts(cls, folder, content):
+        message = email.message_from_bytes(content, policy=email.policy.default)
+        defects = list(message.defects) + cls.header_defects(message)
         lines = []
         parts = list(message.iter_parts()) if message.is_multipart() else [message]
         for index, part in enumerate(parts):
-            defects += part.defects
+            defects += part.defects + cls.header_defects(part)
             lines.append("%s\t%s\t%s" % (part.get_content_type(),
                                         part.get_filename() or "-",
                                         part.get("Content-Transfer-Encoding", "-")))
@@ -73,6 +116,21 @@ class RecordingHandler:
         lines.append("defects: %d" % len(defects))
         with open(os.path.join(folder, "parts.txt"), "w") as out:
             out.write("\n".join(lines) + "\n")
+
+
+class Authenticator:
+    def __init__(self, folder, user, password):
+        self.path = os.path.join(folder, "auth.txt")
+        self.user = user.encode()
+        self.password = password.encode()
+
+    def __call__(self, server, session, envelope, mechanism, auth_data):
+        success = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
+                   and auth_data.password == self.password)
+        login = auth_data.login.decode(errors="replace") if isinstance(auth_data, LoginPassword) else "?"
+        with open(self.path, "a") as out:
+            out.write("%s %s %s\n" % (mechanism, login, "accepted" if success else "refused"))
+        return AuthResult(success=success, handled=False)
 
 
 class EphemeralPortController(Controller):
@@ -89,11 +147,36 @@ def main():
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--reject-data", action="store_true")
     parser.add_argument("--lifetime", type=float, default=60.0)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--starttls", action="store_true")
+    parser.add_argument("--require-tls", action="store_true")
+    parser.add_argument("--implicit-tls", action="store_true")
+    parser.add_argument("--user")
+    parser.add_argument("--password", default="")
+    parser.add_argument("--no-plain", action="store_true")
     arguments = parser.parse_args()
 
     handler = RecordingHandler(arguments.out, arguments.refuse, arguments.reject_data)
+    options = {}
+    context = None
+    if arguments.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(arguments.cert, arguments.key)
+    if arguments.starttls:
+        options["tls_context"] = context
+        options["require_starttls"] = arguments.require_tls
+    if arguments.user:
+        options["authenticator"] = Authenticator(arguments.out, arguments.user, arguments.password)
+        options["auth_required"] = True
+        # Inside implicit TLS the whole connection is encrypted.
+        options["auth_require_tls"] = not arguments.implicit_tls
+        if arguments.no_plain:
+            options["auth_exclude_mechanism"] = ["PLAIN"]
     controller = EphemeralPortController(handler, hostname="127.0.0.1", port=0,
-                                         server_hostname="mail.example.com")
+                                         server_hostname="mail.example.com",
+                                         ssl_context=context if arguments.implicit_tls else None,
+                                         **options)
     controller.start()
     print("port %d" % controller.port, flush=True)
 
