@@ -52,7 +52,7 @@ TEST(VersionMarker, RefusesFilesWithoutAReadableVersion)
     std::string text;
     std::string error;
     EXPECT_TRUE(ReadVersionText(folder / "longest", text, error));
-    for (const std::string& path :
+    for (const std::filesystem::path& path :
         { folder / "plain", folder / "overlong", folder / "unterminated", folder / "missing", folder.Path() }) {
         error.clear();
         EXPECT_FALSE(ReadVersionText(path, text, error)) << path;
