@@ -42,12 +42,14 @@ public:
     // 0, or kPictureAlreadyLoaded for a second Load, kPictureCannotCreate
     // when the file cannot be read, kPictureNotSupported when it is not a
     // JPEG that can be decoded. GetFailureReason() then says why. Baseline
-    // YCbCr and grey files are decoded by the own codec; valid files it does
-    // not handle (progressive, arithmetic-coded, RGB-coded, CMYK, ...) are
-    // decoded by libjpeg-turbo and load as covers without a secret.
+    // YCbCr and grey files are read by the own codec, every block checked but
+    // no pixel computed; valid files it does not handle (progressive,
+    // arithmetic-coded, RGB-coded, CMYK, ...) are decoded by libjpeg-turbo
+    // and load as covers without a secret.
     int Load(const std::string& path) override;
     // 0, or kPictureAlreadyLoaded when no picture is loaded,
-    // kPictureWriteFailed when the file cannot be written.
+    // kPictureWriteFailed when the file cannot be written (or, rarely, the
+    // memory for decoding it again cannot be had).
     int Save(const std::string& path) override;
     bool IsLoaded() const override { return m_bLoaded; }
 

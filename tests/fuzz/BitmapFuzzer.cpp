@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> file(data, data + size);
 
     CDibImage dib;
-    if (!dib.LoadFromBytes(file)) {
-        if (dib.IsLoaded() || dib.GetFailureReason().empty())
+    if (const BmpResult result = dib.LoadFromBytes(file); !result.IsOk()) {
+        if (dib.IsLoaded() || result.Reason().empty())
             __builtin_trap();
     } else {
         if (dib.GetPixelDataOffset() + dib.GetPixelDataLength() != dib.GetBlockLength())
