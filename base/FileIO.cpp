@@ -153,38 +153,86 @@ int FillTemporary(int descriptor, std::initializer_list<std::span<const std::uin
 
 } // namespace
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, std::string& error)
+namespace {
+
+// Opens a regular file for reading and tells its length; -1 with `error` set
+// otherwise.
+int OpenRegularFile(const std::string& path, std::size_t& length, std::string& error)
 {
-    contents.clear();
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         error = SystemError(errno);
-        return false;
+        return -1;
     }
     struct stat status { };
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         error = S_ISDIR(status.st_mode) ? "Is a directory" : SystemError(errno ? errno : EINVAL);
         ::close(descriptor);
-        return false;
+        return -1;
     }
-    contents.resize(std::size_t(status.st_size));
+    length = std::size_t(status.st_size);
+    return descriptor;
+}
+
+// Reads up to `length` bytes into `target`; the count read (less when the
+// file shrank meanwhile), or -1 with `error` set.
+std::ptrdiff_t ReadUpTo(int descriptor, std::uint8_t* target, std::size_t length, std::string& error)
+{
     std::size_t filled = 0;
-    while (filled < contents.size()) {
-        const ssize_t got = ::read(descriptor, contents.data() + filled, contents.size() - filled);
+    while (filled < length) {
+        const ssize_t got = ::read(descriptor, target + filled, length - filled);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             error = SystemError(errno);
-            ::close(descriptor);
-            contents.clear();
-            return false;
+            return -1;
         }
         if (got == 0)
             break; // the file shrank while we read it
         filled += std::size_t(got);
     }
-    contents.resize(filled);
+    return std::ptrdiff_t(filled);
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, std::string& error)
+{
+    contents.clear();
+    std::size_t length = 0;
+    const int descriptor = OpenRegularFile(path, length, error);
+    if (descriptor < 0)
+        return false;
+    contents.resize(length);
+    const std::ptrdiff_t filled = ReadUpTo(descriptor, contents.data(), length, error);
     ::close(descriptor);
+    if (filled < 0) {
+        contents.clear();
+        return false;
+    }
+    contents.resize(std::size_t(filled));
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, CLargeBuffer& contents, std::string& error)
+{
+    contents.Reset();
+    std::size_t length = 0;
+    const int descriptor = OpenRegularFile(path, length, error);
+    if (descriptor < 0)
+        return false;
+    if (!contents.Allocate(length)) {
+        error = SystemError(ENOMEM);
+        ::close(descriptor);
+        return false;
+    }
+    const std::ptrdiff_t filled = ReadUpTo(descriptor, contents.data(), length, error);
+    ::close(descriptor);
+    if (filled < 0) {
+        contents.Reset();
+        return false;
+    }
+    contents.Shorten(std::size_t(filled));
     return true;
 }
 

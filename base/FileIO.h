@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/LargeBuffer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -10,6 +12,9 @@
 // Reads the whole file. On failure returns false and sets `error` to the
 // system's text for the reason.
 [[nodiscard]] bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& contents, std::string& error);
+// The same into a buffer that is not cleared first, so every byte of the file
+// is written to memory once.
+[[nodiscard]] bool ReadWholeFile(const std::string& path, CLargeBuffer& contents, std::string& error);
 
 // Reads at most `limit` bytes from the start of the file, which may also be a
 // pipe or a terminal: a caller that only needs to know whether the contents

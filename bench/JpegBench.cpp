@@ -1,7 +1,9 @@
 // Throughput of the JPEG codec in megapixels per second: decoding a 4:2:0
 // photograph-like picture written by cjpeg (quality 90), from memory and from
 // its file, and encoding the same pixels (always 4:4:4, fixed tables) into
-// memory. Pictures: 4000 x 3000 and 640 x 480.
+// memory; reading only the carrier bits; and transcoding the file (decode
+// and encode at once, as saving a loaded picture does). Pictures: 4000 x 3000
+// and 640 x 480.
 //
 // The pictures are made at start-up in a scratch folder, or in the folder
 // named by VEILMARK_JPEG_BENCH_DIR, where they are kept (bench/jpeg_compare.sh
@@ -112,6 +114,34 @@ void DecodeFile(benchmark::State& state, const BenchPicture* picture)
     SetRate(state, *picture);
 }
 
+// What reveal and info do: the blocks read for the carrier bits only.
+void DecodeCarriers(benchmark::State& state, const BenchPicture* picture)
+{
+    for (auto _ : state) {
+        CJpegCodec codec;
+        if (!codec.DecodeCarriers(picture->jpeg).IsOk())
+            state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(codec.GetContainerBuffer());
+    }
+    SetRate(state, *picture);
+}
+
+// What saving a loaded picture does: decode on one thread, encode on the
+// others, the picture passed between them in bands.
+void TranscodeMemory(benchmark::State& state, const BenchPicture* picture)
+{
+    CJpegCodec codec;
+    if (!codec.DecodeCarriers(picture->jpeg).IsOk())
+        state.SkipWithError("decode failed");
+    std::vector<std::uint8_t> file;
+    for (auto _ : state) {
+        if (!codec.TranscodeToMemory(picture->jpeg, file).IsOk())
+            state.SkipWithError("transcode failed");
+        benchmark::DoNotOptimize(file.data());
+    }
+    SetRate(state, *picture);
+}
+
 void EncodeMemory(benchmark::State& state, const BenchPicture* picture)
 {
     std::vector<std::uint8_t> file;
@@ -157,6 +187,14 @@ int main(int argc, char** argv)
             ->UseRealTime()
             ->MeasureProcessCPUTime();
         benchmark::RegisterBenchmark(("EncodeMemory/" + picture.name).c_str(), EncodeMemory, &picture)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+        benchmark::RegisterBenchmark(("DecodeCarriers/" + picture.name).c_str(), DecodeCarriers, &picture)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+        benchmark::RegisterBenchmark(("TranscodeMemory/" + picture.name).c_str(), TranscodeMemory, &picture)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->MeasureProcessCPUTime();

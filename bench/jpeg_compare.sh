@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Compares the codec's speed with libjpeg-turbo on the same pictures in the
-# same run: our decoder against `djpeg -dct float`, our encoder against
-# `cjpeg -dct float -sample 1x1` (the same 4:4:4 output our encoder writes).
-# Every figure is the best of several runs, as wall-clock time and as CPU
-# time (user + system), since the machine may be busy.
+# Compares the codec's speed in memory with libjpeg-turbo's in memory, on the
+# same pictures in the same run: our jpeg_bench loops against tjbench, with
+# libjpeg-turbo's SIMD code and without it (JSIMD_FORCENONE=1).
+#
+#   decode 4:2:0     DecodeMemory of cjpeg's quality-90 4:2:0 file   tjbench decompressing that file
+#   carriers only    DecodeCarriers of the same file (reveal, info)   the same
+#   encode 4:4:4     EncodeMemory of the pixels                       tjbench -subsamp 444 at quality 50
+#                                                                      (the fixed tables our encoder writes)
+#   transcode        TranscodeMemory (decode and encode together,     tjbench's decode time plus its
+#                    as saving a picture does)                         encode time
+#
+# tjbench offers the integer transforms only (-accuratedct); ours are the
+# direct sums in floating point. Ours are wall-clock rates with our helper
+# threads (the CPU rates count every thread); tjbench runs on one thread.
+# Whole commands against whole libjpeg-turbo processes: bench/cli_compare.sh.
 #
 # Usage: bench/jpeg_compare.sh [build dir] [runs]
 set -euo pipefail
@@ -15,6 +25,10 @@ if [ ! -x "$bench" ]; then
   echo "no $bench: build the target jpeg_bench first" >&2
   exit 1
 fi
+if ! command -v tjbench >/dev/null 2>&1; then
+  echo "no tjbench: install libjpeg-turbo-progs" >&2
+  exit 1
+fi
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 
@@ -22,46 +36,48 @@ VEILMARK_JPEG_BENCH_DIR="$folder" "$bench" --benchmark_repetitions="$runs" \
   --benchmark_out="$folder/ours.json" --benchmark_out_format=json >"$folder/bench.log" 2>&1
 
 python3 - "$folder" "$runs" <<'PY'
-import json, os, resource, subprocess, sys, time
+import json, os, statistics, subprocess, sys
 
 folder, runs = sys.argv[1], int(sys.argv[2])
-
-def best_of(command):
-    """Best wall-clock and best CPU seconds of a command over several runs."""
-    wall = cpu = float("inf")
-    for _ in range(runs):
-        before = resource.getrusage(resource.RUSAGE_CHILDREN)
-        start = time.perf_counter()
-        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-        elapsed = time.perf_counter() - start
-        after = resource.getrusage(resource.RUSAGE_CHILDREN)
-        used = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-        wall, cpu = min(wall, elapsed), min(cpu, used)
-    return wall, cpu
 
 ours = {}
 for run in json.load(open(os.path.join(folder, "ours.json")))["benchmarks"]:
     if run.get("run_type") != "iteration":
         continue
-    wall, cpu = run["real_time"] / 1000.0, run["cpu_time"] / 1000.0  # milliseconds
     name = run["run_name"].split("/process_time")[0].split("/real_time")[0]
-    old = ours.get(name, (float("inf"), float("inf")))
-    ours[name] = (min(old[0], wall), min(old[1], cpu))
+    ours.setdefault(name, []).append((run["real_time"] / 1000.0, run["cpu_time"] / 1000.0))
+ours = {name: (statistics.median(w for w, _ in v), statistics.median(c for _, c in v)) for name, v in ours.items()}
+
+def tjbench(arguments, simd):
+    """Median megapixels per second of compression and decompression."""
+    environment = dict(os.environ)
+    if not simd:
+        environment["JSIMD_FORCENONE"] = "1"
+    compress, decompress = [], []
+    for _ in range(runs):
+        output = subprocess.run(["tjbench", *arguments, "-quiet", "-nowrite", "-accuratedct", "-benchtime", "1",
+                                 "-warmup", "0.3"], env=environment, check=True, capture_output=True, text=True)
+        fields = [line.split() for line in output.stdout.splitlines() if line.strip()][-1]
+        compress.append(float(fields[-3]) if fields[-3] != "N/A" else 0.0)
+        decompress.append(float(fields[-1]))
+    return statistics.median(compress), statistics.median(decompress)
 
 pictures = {"photo-12mp": 4000 * 3000, "photo-vga": 640 * 480}
-print(f"{'picture':<11} {'step':<16} {'ours MP/s':>16} {'libjpeg-turbo MP/s':>19} {'ratio (time)':>14}")
-print(f"{'':<11} {'':<16} {'wall':>8}{'cpu':>8} {'wall':>11}{'cpu':>8} {'wall':>7}{'cpu':>7}")
+print(f"{'picture':<11} {'step':<15} {'ours MP/s':>15} {'tjbench MP/s':>18} {'ratio (time)':>16}")
+print(f"{'':<11} {'':<15} {'wall':>7}{'cpu':>8} {'SIMD':>9}{'no SIMD':>9} {'SIMD':>8}{'no SIMD':>8}")
 for name, pixels in pictures.items():
     mp = pixels / 1e6
-    djpeg = best_of(["djpeg", "-dct", "float", "-outfile", "/dev/null", os.path.join(folder, name + ".jpg")])
-    cjpeg = best_of(["cjpeg", "-dct", "float", "-sample", "1x1", "-outfile", "/dev/null",
-                     os.path.join(folder, name + ".ppm")])
-    for step, key, theirs in (("decode (memory)", "DecodeMemory", djpeg), ("decode (file)", "DecodeFile", djpeg),
-                              ("encode 4:4:4", "EncodeMemory", cjpeg)):
-        mine = ours[f"{key}/{name}"]
-        print(f"{name:<11} {step:<16} {mp / mine[0]:8.1f}{mp / mine[1]:8.1f} {mp / theirs[0]:11.1f}{mp / theirs[1]:8.1f}"
-              f" {mine[0] / theirs[0]:6.2f}x{mine[1] / theirs[1]:6.2f}x")
-print("ratio = our time / libjpeg-turbo's time. djpeg and cjpeg run as programs: their times include")
-print("start-up and reading the input file; their output goes to /dev/null. Our encoder writes to memory")
-print("and uses helper threads for large pictures: its CPU time counts all of them.")
+    jpeg, ppm = os.path.join(folder, name + ".jpg"), os.path.join(folder, name + ".ppm")
+    theirs = {}
+    for simd in (True, False):
+        _, decode = tjbench([jpeg], simd)
+        encode, _ = tjbench([ppm, "50", "-subsamp", "444"], simd)
+        theirs[simd] = {"decode": decode, "encode": encode, "transcode": 1 / (1 / decode + 1 / encode)}
+    for step, key, against in (("decode 4:2:0", "DecodeMemory", "decode"), ("carriers only", "DecodeCarriers", "decode"),
+                               ("encode 4:4:4", "EncodeMemory", "encode"), ("transcode", "TranscodeMemory", "transcode")):
+        wall, cpu = ours[f"{key}/{name}"]
+        mine = mp / wall
+        simd, plain = theirs[True][against], theirs[False][against]
+        print(f"{name:<11} {step:<15} {mine:7.1f}{mp / cpu:8.1f} {simd:9.1f}{plain:9.1f} {simd / mine:7.2f}x{plain / mine:7.2f}x")
+print("ratio = our time / libjpeg-turbo's time (their rate / ours), medians of the runs.")
 PY

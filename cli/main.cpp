@@ -152,8 +152,9 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
 }
 
 // Loads the picture at `path`; on failure prints the reason and returns the
-// exit status.
-int LoadPicture(const std::string& path, std::unique_ptr<CCarrierPicture>& picture)
+// exit status. A picture that is only read (reveal, info) need not keep what
+// only saving needs.
+int LoadPicture(const std::string& path, std::unique_ptr<CCarrierPicture>& picture, bool forSaving = false)
 {
     const PictureKind kind = PictureKindFromPath(path);
     picture = CreatePicture(kind);
@@ -162,7 +163,7 @@ int LoadPicture(const std::string& path, std::unique_ptr<CCarrierPicture>& pictu
     // Empty template paths select the built-in pages.
     picture->SetReportTemplate({});
     picture->SetResultTemplate({});
-    if (picture->Load(path) != kPictureOk)
+    if ((forSaving ? picture->Load(path) : picture->LoadForReading(path)) != kPictureOk)
         return Fail(kExitBadPicture, path + ": " + picture->GetFailureReason());
     return kExitOk;
 }
@@ -253,7 +254,7 @@ int RunHide(const Arguments& arguments)
                 + ")");
 
     std::unique_ptr<CCarrierPicture> picture;
-    if (const int status = LoadPicture(inputPath, picture); status != kExitOk)
+    if (const int status = LoadPicture(inputPath, picture, true); status != kExitOk)
         return status;
     if (const std::string refusal = picture->WhyCannotHide(); !refusal.empty())
         return Fail(kExitBadPicture, inputPath + ": " + refusal);

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+class CJpegRowBand;
+
 // A baseline JPEG codec (ITU-T T.81 sequential DCT, Huffman coding) that
 // carries one secret bit in every chroma block.
 //
@@ -36,6 +38,12 @@ public:
     // image and the result says why.
     JpegResult Decode(const std::string& path);
     JpegResult DecodeMemory(std::span<const std::uint8_t> file);
+    // Everything DecodeMemory does but the pixels: the segments and every
+    // block of the scan are read with the same checks, and the size, the
+    // component count and the container come out the same, but nothing is
+    // dequantized, transformed or converted, so HasImage() stays false. The
+    // log shows the same steps as for DecodeMemory.
+    JpegResult DecodeCarriers(std::span<const std::uint8_t> file);
 
     // Encodes `width` x `height` pixels given as top-down rows of B, G, R bytes,
     // each row padded to a multiple of 4 bytes, and writes the file whole
@@ -45,11 +53,26 @@ public:
     // empty after a failure.
     JpegResult EncodeToMemory(
         std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::vector<std::uint8_t>& file);
+    // Encode for rows `stride` bytes apart, starting with the top row: a
+    // negative stride takes the rows of a bottom-up picture as they lie.
+    JpegResult Encode(const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* topRow,
+        std::ptrdiff_t stride);
+
+    // Decodes `file`, the file that this codec's last DecodeCarriers or
+    // DecodeMemory accepted, once more and encodes its pixels as Encode would, hiding the container
+    // buffer as it is now. The file is the one Encode writes from the decoded
+    // picture, but the picture is never held whole: a second thread decodes
+    // it band by band while the encoder takes the bands. The log shows the
+    // encoder's steps only.
+    JpegResult Transcode(std::span<const std::uint8_t> file, const std::string& path);
+    JpegResult TranscodeToMemory(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& encoded);
 
     // How many helper threads the encoder may use for large pictures: -1
     // (the default) for one fewer than the processors, at most 3. The file
     // is the same whatever the number.
     void SetEncoderHelperThreads(int count) { m_encoderHelperLimit = count; }
+    // Whether decoding writes its steps to the log (it does by default).
+    void SetDecoderLogging(bool enabled) { m_quiet = !enabled; }
 
     // The decoded picture.
     bool HasImage() const { return m_hasImage; }
@@ -79,6 +102,13 @@ public:
     std::uint32_t GetCarriedCount() const { return m_carriedCount; }
 
 private:
+    // What decoding the scan produces besides the carrier bits.
+    enum class DecodeTarget {
+        Picture, // the whole bottom-up picture in m_image
+        Carriers, // nothing else
+        Band, // top-down rows handed to m_band; the container is left alone
+    };
+
     struct FrameComponent {
         std::uint8_t id = 0;
         std::uint8_t horizontal = 1; // H
@@ -93,6 +123,8 @@ private:
 
     // Decoder: segment parsing (JpegReader.cpp).
     void ResetDecoder();
+    void Log(unsigned id) const;
+    JpegResult DecodeGuarded(std::span<const std::uint8_t> file);
     JpegResult ParseAndDecode(std::span<const std::uint8_t> file);
     JpegResult Fail(JpegStatus status);
     bool MarkerAt(std::size_t offset, std::uint8_t code) const;
@@ -110,18 +142,31 @@ private:
 
     // Decoder: the scan (JpegScan.cpp).
     JpegStatus DecodeScan();
+    JpegStatus DecodeScanCarriers(std::size_t mcuCount, std::size_t containerBytes);
     void ConvertColors(int firstRow, int rowCount, const std::uint8_t* const* planes, const std::size_t* strides);
+    std::uint8_t* PictureRow(int y) const;
 
     // Encoder (JpegWriter.cpp): the file comes out in three pieces, the
     // header segments, the entropy-coded data and EOI.
-    JpegResult EncodeGuarded(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
-        std::vector<std::uint8_t>& trailer);
-    JpegStatus EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-        std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
-        std::vector<std::uint8_t>& trailer);
-    JpegStatus WriteScan(std::int32_t width, std::int32_t height, const std::uint8_t* pixels, CJpegByteBuffer& data,
-        std::size_t& dataLength);
+    // Where the encoder takes its pixels: rows `stride` bytes apart from the
+    // top one, or, with a band, the band's ring.
+    struct PixelSource {
+        const std::uint8_t* topRow = nullptr;
+        std::ptrdiff_t stride = 0;
+        CJpegRowBand* band = nullptr;
+    };
+    struct EncodedPieces {
+        std::vector<std::uint8_t> header;
+        CJpegByteBuffer data;
+        std::size_t dataLength = 0;
+        std::vector<std::uint8_t> trailer;
+    };
+    JpegResult EncodeGuarded(std::int32_t width, std::int32_t height, const PixelSource& source, EncodedPieces& pieces);
+    JpegStatus EncodeStages(std::int32_t width, std::int32_t height, const PixelSource& source, EncodedPieces& pieces);
+    JpegStatus WriteScan(std::int32_t width, std::int32_t height, const PixelSource& source, EncodedPieces& pieces);
+    JpegResult WritePieces(const std::string& path, const EncodedPieces& pieces);
+    JpegResult JoinPieces(EncodedPieces& pieces, std::vector<std::uint8_t>& file);
+    JpegResult TranscodePieces(std::span<const std::uint8_t> file, EncodedPieces& pieces);
 
     JpegHuffmanTable& HuffmanSlot(int tableClass, int id) { return m_huffmanTables[HuffmanTableIndex(tableClass, id)]; }
 
@@ -160,4 +205,7 @@ private:
     std::array<ScanComponent, 3> m_scanComponents {};
 
     int m_encoderHelperLimit = -1;
+    DecodeTarget m_target = DecodeTarget::Picture;
+    CJpegRowBand* m_band = nullptr;
+    bool m_quiet = false; // a decoder behind Transcode logs nothing
 };

@@ -107,6 +107,16 @@ public:
         return value < (1 << (size - 1)) ? value + 1 - (1 << size) : value;
     }
 
+    // RECEIVE(s) with the value dropped.
+    void SkipBits(int size)
+    {
+        if (size == 0)
+            return;
+        if (m_count < size)
+            Fill();
+        Skip(size);
+    }
+
     // True when more bits were consumed than the data holds.
     bool Overrun() const { return m_count < 0; }
     // True when loading stopped at a marker that is not the end of the data.

@@ -1,8 +1,9 @@
 #include "jpeg/JpegMemory.h"
 
+#include "base/LargeBuffer.h"
+
 #include <atomic>
 #include <cstring>
-#include <sys/mman.h>
 #include <utility>
 
 namespace {
@@ -20,18 +21,7 @@ void* AllocateLargeBuffer(std::size_t bytes)
     return AllocateDefault(bytes);
 }
 
-void* AllocateDefault(std::size_t bytes)
-{
-    constexpr std::size_t kHugePage = std::size_t(2) << 20;
-    void* memory = nullptr;
-    if (bytes >= 2 * kHugePage) {
-        if (::posix_memalign(&memory, kHugePage, bytes) != 0)
-            return nullptr;
-        ::madvise(memory, bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
-        return memory;
-    }
-    return std::malloc(bytes == 0 ? 1 : bytes);
-}
+void* AllocateDefault(std::size_t bytes) { return AllocateLargeBlock(bytes); }
 
 bool CJpegByteBuffer::Grow(std::size_t capacity)
 {

@@ -49,34 +49,45 @@ int CJpegPicture::Load(const std::string& path)
     // The codec stays after a failure, so a later Load is refused like on any
     // used object, but there is no image: Save and the container operations
     // do nothing.
-    std::vector<std::uint8_t> contents;
     std::string error;
-    if (!ReadWholeFile(path, contents, error)) {
+    if (!ReadWholeFile(path, m_file, error)) {
         m_strFailure = JpegResult { JpegStatus::CannotReadFile, error }.Reason();
         return kPictureCannotCreate;
     }
-    JpegResult result = m_pCodec->DecodeMemory(contents);
-    if (!result.IsOk() && IsCoverForLibjpeg(result.status))
-        return LoadWithLibjpeg(path, contents);
+    const std::span<const std::uint8_t> contents(m_file.data(), m_file.size());
+    JpegResult result = m_pCodec->DecodeCarriers(contents);
+    if (!result.IsOk() && IsCoverForLibjpeg(result.status)) {
+        const int loaded = LoadWithLibjpeg(path, contents);
+        m_file.Reset();
+        return loaded;
+    }
     if (!result.IsOk()) {
+        m_file.Reset();
         m_strFailure = result.Reason();
         return result.Kind() == JpegStatusKind::File ? kPictureCannotCreate : kPictureNotSupported;
     }
 
-    const std::int32_t width = std::int32_t(m_pCodec->GetWidth());
-    const std::int32_t height = std::int32_t(m_pCodec->GetHeight());
-    SetPictureSize(width, height);
-    try {
-        m_pixels.assign(m_pCodec->GetImage().begin(), m_pCodec->GetImage().begin() + m_infoHeader.biSizeImage);
-    } catch (const std::bad_alloc&) {
-        m_infoHeader = InfoHeader {};
-        m_strFailure = DescribeJpegStatus(JpegStatus::OutOfMemory);
-        return kPictureNotSupported;
-    }
-
+    SetPictureSize(std::int32_t(m_pCodec->GetWidth()), std::int32_t(m_pCodec->GetHeight()));
     m_bHasSecret = StartsWithContainerMagic(m_pCodec->GetContainerBuffer(), m_pCodec->GetContainerBufferSize()) ? 1 : 0;
     FinishLoad(path);
     return kPictureOk;
+}
+
+const std::vector<std::uint8_t>& CJpegPicture::GetPixels() const
+{
+    if (!m_bLoaded || !m_pixels.empty() || m_file.empty())
+        return m_pixels;
+    // A codec of its own, so the container of the picture's codec is kept.
+    CJpegCodec decoder;
+    decoder.SetDecoderLogging(false);
+    if (decoder.DecodeMemory({ m_file.data(), m_file.size() }).IsOk()) {
+        try {
+            m_pixels.assign(decoder.GetImage().begin(), decoder.GetImage().end());
+        } catch (const std::bad_alloc&) {
+            m_pixels.clear();
+        }
+    }
+    return m_pixels;
 }
 
 int CJpegPicture::LoadWithLibjpeg(const std::string& path, std::span<const std::uint8_t> contents)
@@ -130,18 +141,15 @@ int CJpegPicture::Save(const std::string& path)
     if (!m_bLoaded)
         return kPictureAlreadyLoaded;
     m_strFailure.clear();
-    const std::size_t rowBytes = std::size_t(3 * m_infoHeader.biWidth + m_rowPadding);
-    const std::size_t height = std::size_t(m_infoHeader.biHeight);
-    // The encoder takes top-down rows; turn the rows over for it and back.
-    auto flipRows = [&] {
-        for (std::size_t row = 0; row < height / 2; ++row)
-            std::swap_ranges(m_pixels.begin() + std::ptrdiff_t(row * rowBytes),
-                m_pixels.begin() + std::ptrdiff_t((row + 1) * rowBytes),
-                m_pixels.begin() + std::ptrdiff_t((height - 1 - row) * rowBytes));
-    };
-    flipRows();
-    const JpegResult result = m_pCodec->Encode(path, m_infoHeader.biWidth, m_infoHeader.biHeight, m_pixels.data());
-    flipRows();
+    JpegResult result;
+    if (!m_file.empty()) {
+        result = m_pCodec->Transcode({ m_file.data(), m_file.size() }, path);
+    } else {
+        // The encoder takes the bottom-up rows as they lie, from the last.
+        const std::ptrdiff_t rowBytes = std::ptrdiff_t(3 * m_infoHeader.biWidth + m_rowPadding);
+        const std::uint8_t* topRow = m_pixels.data() + std::ptrdiff_t(m_infoHeader.biHeight - 1) * rowBytes;
+        result = m_pCodec->Encode(path, m_infoHeader.biWidth, m_infoHeader.biHeight, topRow, -rowBytes);
+    }
     if (!result.IsOk()) {
         m_strFailure = result.Reason();
         return kPictureWriteFailed;

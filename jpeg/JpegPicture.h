@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/LargeBuffer.h"
 #include "picture/CarrierPicture.h"
 
 #include <cstdint>
@@ -10,11 +11,14 @@
 
 class CJpegCodec;
 
-// A JPEG carrier picture. Loading decodes the file with the picture's own
-// codec, which also collects the carrier bits into the codec's container
-// buffer; the picture keeps the decoded pixels as a 24-bit bottom-up DIB.
-// Saving re-encodes those pixels as a fresh 4:4:4 JPEG through the same
-// codec, which hides the container buffer in the new file's chroma blocks.
+// A JPEG carrier picture. Loading reads the file's blocks with the picture's
+// own codec, which collects the carrier bits into the codec's container
+// buffer; the pixels are not needed for that, nor for the report page, and
+// are not computed. The picture keeps the file instead. Saving decodes its
+// pixels and re-encodes them as a fresh 4:4:4 JPEG through the same codec,
+// which hides the container buffer in the new file's chroma blocks.
+// Files the own codec does not read are decoded by libjpeg-turbo at load, and
+// the picture keeps their pixels as a 24-bit bottom-up DIB.
 class CJpegPicture : public CCarrierPicture {
 public:
     // The BITMAPINFOHEADER that describes the pixels.
@@ -38,18 +42,22 @@ public:
     // 0, or kPictureAlreadyLoaded for a second Load, kPictureCannotCreate
     // when the file cannot be read, kPictureNotSupported when it is not a
     // JPEG that can be decoded. GetFailureReason() then says why. Baseline
-    // YCbCr and grey files are decoded by the own codec; valid files it does
-    // not handle (progressive, arithmetic-coded, RGB-coded, CMYK, ...) are
-    // decoded by libjpeg-turbo and load as covers without a secret.
+    // YCbCr and grey files are read by the own codec, every block checked but
+    // no pixel computed; valid files it does not handle (progressive,
+    // arithmetic-coded, RGB-coded, CMYK, ...) are decoded by libjpeg-turbo
+    // and load as covers without a secret.
     int Load(const std::string& path) override;
     // 0, or kPictureAlreadyLoaded when no picture is loaded,
-    // kPictureWriteFailed when the file cannot be written.
+    // kPictureWriteFailed when the file cannot be written (or, rarely, the
+    // memory for decoding it again cannot be had).
     int Save(const std::string& path) override;
     bool IsLoaded() const override { return m_bLoaded; }
 
     const InfoHeader& GetInfoHeader() const { return m_infoHeader; }
-    // Bottom-up rows of B, G, R bytes, each padded to a multiple of 4 bytes.
-    const std::vector<std::uint8_t>& GetPixels() const { return m_pixels; }
+    // Bottom-up rows of B, G, R bytes, each padded to a multiple of 4 bytes;
+    // empty when no picture is loaded or there is no memory for the pixels.
+    // A file the own codec reads is decoded for this on the first call.
+    const std::vector<std::uint8_t>& GetPixels() const;
     std::int32_t GetWidth() const { return m_infoHeader.biWidth; }
     std::int32_t GetHeight() const { return m_infoHeader.biHeight; }
     // Whole bytes carried by the chroma blocks of the loaded file.
@@ -67,7 +75,8 @@ private:
     void FinishLoad(const std::string& path);
 
     std::unique_ptr<CJpegCodec> m_pCodec;
-    std::vector<std::uint8_t> m_pixels;
+    CLargeBuffer m_file; // the file the own codec read; empty for a libjpeg cover
+    mutable std::vector<std::uint8_t> m_pixels;
     InfoHeader m_infoHeader;
     std::int32_t m_rowPadding = 0;
     bool m_bLoaded = false;

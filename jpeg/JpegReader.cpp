@@ -24,12 +24,6 @@ constexpr std::uint64_t kMaxPictureBytes = 0x7FFFFFFF;
 
 std::uint16_t ReadBigEndian16(const std::uint8_t* bytes) { return std::uint16_t((bytes[0] << 8) | bytes[1]); }
 
-void LogRound()
-{
-    for (unsigned id : { 105u, 107u, 108u, 109u, 106u })
-        WriteLog(id);
-}
-
 } // namespace
 
 CJpegCodec::CJpegCodec() = default;
@@ -108,6 +102,20 @@ JpegResult CJpegCodec::Decode(const std::string& path)
 
 JpegResult CJpegCodec::DecodeMemory(std::span<const std::uint8_t> file)
 {
+    m_target = DecodeTarget::Picture;
+    return DecodeGuarded(file);
+}
+
+JpegResult CJpegCodec::DecodeCarriers(std::span<const std::uint8_t> file)
+{
+    m_target = DecodeTarget::Carriers;
+    JpegResult result = DecodeGuarded(file);
+    m_target = DecodeTarget::Picture;
+    return result;
+}
+
+JpegResult CJpegCodec::DecodeGuarded(std::span<const std::uint8_t> file)
+{
     try {
         return ParseAndDecode(file);
     } catch (const std::bad_alloc&) {
@@ -115,12 +123,18 @@ JpegResult CJpegCodec::DecodeMemory(std::span<const std::uint8_t> file)
     }
 }
 
+void CJpegCodec::Log(unsigned id) const
+{
+    if (!m_quiet)
+        WriteLog(id);
+}
+
 JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
 {
     ResetDecoder();
     m_file = file;
 
-    WriteLog(IDS_LOG_FIND_SOI);
+    Log(IDS_LOG_FIND_SOI);
     std::size_t offset = 0;
     while (offset + 1 < file.size() && !(file[offset] == kMarkerPrefix && file[offset + 1] == kMarkerSOI))
         ++offset;
@@ -134,19 +148,19 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
         bool scanDecoded = false;
         JpegStatus status;
 
-        WriteLog(IDS_LOG_FIND_DRI);
+        Log(IDS_LOG_FIND_DRI);
         if ((status = SkipApplicationSegment()) != JpegStatus::Ok || (status = ProcessDRI()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(IDS_LOG_FIND_DHT);
+        Log(IDS_LOG_FIND_DHT);
         if ((status = ProcessDHT()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(IDS_LOG_FIND_DQT);
+        Log(IDS_LOG_FIND_DQT);
         if ((status = ProcessDQT()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(IDS_LOG_FIND_SOF);
+        Log(IDS_LOG_FIND_SOF);
         if ((status = ProcessSOF()) != JpegStatus::Ok)
             return Fail(status);
-        WriteLog(IDS_LOG_FIND_SOS);
+        Log(IDS_LOG_FIND_SOS);
         if ((status = ProcessSOS(scanDecoded)) != JpegStatus::Ok)
             return Fail(status);
 
@@ -160,11 +174,14 @@ JpegResult CJpegCodec::ParseAndDecode(std::span<const std::uint8_t> file)
                 status = CheckSegmentsAfterScan(m_scanEnd);
                 if (status != JpegStatus::Ok)
                     return Fail(status);
-                for (int rest = round + 1; rest <= kParsingRounds; ++rest)
-                    LogRound();
+                for (int rest = round + 1; rest <= kParsingRounds; ++rest) {
+                    for (unsigned id :
+                        { IDS_LOG_FIND_DRI, IDS_LOG_FIND_DHT, IDS_LOG_FIND_DQT, IDS_LOG_FIND_SOF, IDS_LOG_FIND_SOS })
+                        Log(id);
+                }
             }
             m_file = {};
-            m_hasImage = true;
+            m_hasImage = m_target == DecodeTarget::Picture;
             return {};
         }
         if (MarkerAt(m_entropyCursor, kMarkerEOI))

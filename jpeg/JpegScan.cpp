@@ -1,6 +1,7 @@
 #include "jpeg/JpegCodec.h"
 
 #include "jpeg/JpegMemory.h"
+#include "jpeg/JpegRowBand.h"
 #include "jpeg/JpegTables.h"
 #include "jpeg/JpegTransform.h"
 #include "res/Log.h"
@@ -77,6 +78,48 @@ inline JpegStatus DecodeBlock(
     return JpegStatus::Ok;
 }
 
+// The same walk through one block with the same checks, keeping nothing but
+// whether the carrier coefficient was coded: EXTEND of a magnitude category
+// of 1 or more never gives 0, so a coded coefficient is a non-zero one.
+inline JpegStatus SkipBlock(CJpegBitReader& reader, const ComponentState& component, bool& carrierCoded)
+{
+    const int category = DecodeHuffman(reader, *component.dcTable);
+    if (category < 0)
+        return JpegStatus::BadHuffmanCode;
+    if (category > 15)
+        return JpegStatus::BadDifferenceCategory;
+    reader.SkipBits(category);
+
+    carrierCoded = false;
+    const JpegHuffmanTable& acTable = *component.acTable;
+    for (int k = 1;;) {
+        const int symbol = DecodeHuffman(reader, acTable);
+        if (symbol < 0)
+            return JpegStatus::BadHuffmanCode;
+        const int run = symbol >> 4;
+        const int size = symbol & 15;
+        if (size == 0) {
+            if (run != 15)
+                break;
+            k += 16;
+            if (k > 64)
+                return JpegStatus::BadCoefficientRun;
+            continue;
+        }
+        k += run;
+        if (k > 63)
+            return JpegStatus::BadCoefficientRun;
+        carrierCoded |= k == kCarrierZigzagIndex;
+        reader.SkipBits(size);
+        if (k == 63)
+            break;
+        ++k;
+    }
+    if (reader.Overrun())
+        return reader.StoppedAtMarker() ? JpegStatus::EntropyDataInterrupted : JpegStatus::EntropyDataTruncated;
+    return JpegStatus::Ok;
+}
+
 // Copies `count` samples of a component row widened `factor` times.
 void ReplicateRow(const std::uint8_t* source, int factor, int count, std::uint8_t* target)
 {
@@ -126,6 +169,13 @@ JpegStatus CJpegCodec::DecodeScan()
     if (blockCount * 2 > std::uint64_t(m_file.size() - m_position) * 8)
         return JpegStatus::EntropyDataTruncated;
 
+    const std::size_t containerBytes = std::max<std::size_t>(paddedWidth * paddedHeight / 8, 20);
+    // A band holds rows of the frame it was made for only.
+    if (m_band && (m_band->Width() != std::size_t(m_trueWidth) || m_band->Height() != std::size_t(m_trueHeight)))
+        return JpegStatus::DecodingStopped;
+    if (m_target == DecodeTarget::Carriers)
+        return DecodeScanCarriers(mcusAcross * mcusDown, containerBytes);
+
     // One MCU row of samples per component at a time: it is converted into
     // the picture as soon as it is decoded.
     std::vector<std::uint8_t> stripes[3];
@@ -148,17 +198,20 @@ JpegStatus CJpegCodec::DecodeScan()
         const auto& table = m_quantizationTables[frame.quantizationTable];
         for (std::size_t k = 0; k < 64; ++k)
             state.quantization[kZigzagToNatural[k]] = table[k];
-        state.carriesBit = c != 0;
+        // A band feeds an encoder that hides its own container.
+        state.carriesBit = c != 0 && m_target == DecodeTarget::Picture;
     }
-    const std::size_t rowBytes = (std::size_t(m_trueWidth) * 3 + 3) & ~std::size_t(3);
-    m_imageSize = rowBytes * std::size_t(m_trueHeight);
-    m_image = MakeLargeBuffer<std::uint8_t>(m_imageSize);
-    if (!m_image)
-        return JpegStatus::OutOfMemory;
+    if (m_target == DecodeTarget::Picture) {
+        const std::size_t rowBytes = (std::size_t(m_trueWidth) * 3 + 3) & ~std::size_t(3);
+        m_imageSize = rowBytes * std::size_t(m_trueHeight);
+        m_image = MakeLargeBuffer<std::uint8_t>(m_imageSize);
+        if (!m_image)
+            return JpegStatus::OutOfMemory;
+        m_containerBuffer.assign(containerBytes, 0);
+    }
 
     m_carriedCount = 0;
-    m_containerBuffer.assign(std::max<std::size_t>(paddedWidth * paddedHeight / 8, 20), 0);
-    WriteLog(IDS_LOG_READ_SECRET_START);
+    Log(IDS_LOG_READ_SECRET_START);
 
     CJpegBitReader reader;
     reader.Start(m_file.data(), m_file.size(), m_position);
@@ -202,28 +255,93 @@ JpegStatus CJpegCodec::DecodeScan()
             }
         }
         const int firstRow = int(mcuRow * mcuHeight);
-        ConvertColors(firstRow, std::min(int(mcuHeight), m_trueHeight - firstRow), stripeData, strides);
+        const int rowCount = std::min(int(mcuHeight), m_trueHeight - firstRow);
+        if (m_band && !m_band->AwaitRoom(std::size_t(firstRow + rowCount)))
+            return JpegStatus::DecodingStopped;
+        ConvertColors(firstRow, rowCount, stripeData, strides);
+        if (m_band)
+            m_band->Publish(std::size_t(firstRow + rowCount));
     }
     m_scanEnd = reader.NextLoadOffset();
     const std::ptrdiff_t end = reader.EndOfConsumedData();
     m_entropyCursor = end < 0 ? std::size_t(-1) : std::size_t(end);
 
     m_carriedCount /= 8;
-    WriteLog(IDS_LOG_READ_SECRET_END);
+    Log(IDS_LOG_READ_SECRET_END);
     // The colour conversion ran MCU row by MCU row as the samples came.
-    WriteLog(IDS_LOG_YUV_TO_RGB);
+    Log(IDS_LOG_YUV_TO_RGB);
     return JpegStatus::Ok;
+}
+
+JpegStatus CJpegCodec::DecodeScanCarriers(std::size_t mcuCount, std::size_t containerBytes)
+{
+    const int componentCount = m_componentCount;
+    ComponentState components[3];
+    for (int c = 0; c < componentCount; ++c) {
+        const FrameComponent& frame = m_components[std::size_t(c)];
+        const ScanComponent& scan = m_scanComponents[std::size_t(c)];
+        components[c].horizontal = frame.horizontal;
+        components[c].vertical = frame.vertical;
+        components[c].dcTable = &HuffmanSlot(0, scan.dcTable);
+        components[c].acTable = &HuffmanSlot(1, scan.acTable);
+        components[c].carriesBit = c != 0;
+    }
+    m_carriedCount = 0;
+    m_containerBuffer.assign(containerBytes, 0);
+    Log(IDS_LOG_READ_SECRET_START);
+
+    CJpegBitReader reader;
+    reader.Start(m_file.data(), m_file.size(), m_position);
+    const std::size_t containerBits = m_containerBuffer.size() * 8;
+    unsigned mcusSinceRestart = 0;
+    for (std::size_t mcu = 0; mcu < mcuCount; ++mcu) {
+        for (int c = 0; c < componentCount; ++c) {
+            const ComponentState& component = components[c];
+            for (int blocks = component.horizontal * component.vertical; blocks > 0; --blocks) {
+                bool carrierCoded = false;
+                if (JpegStatus status = SkipBlock(reader, component, carrierCoded); status != JpegStatus::Ok)
+                    return status;
+                if (component.carriesBit) {
+                    if (carrierCoded && m_carrierBitIndex < containerBits)
+                        m_containerBuffer[m_carrierBitIndex / 8] |= std::uint8_t(0x80u >> (m_carrierBitIndex % 8));
+                    ++m_carrierBitIndex;
+                    ++m_carriedCount;
+                }
+            }
+        }
+        if (m_restartInterval != 0 && ++mcusSinceRestart == m_restartInterval) {
+            mcusSinceRestart = 0;
+            reader.TakeRestartMarker();
+        }
+    }
+    m_scanEnd = reader.NextLoadOffset();
+    const std::ptrdiff_t end = reader.EndOfConsumedData();
+    m_entropyCursor = end < 0 ? std::size_t(-1) : std::size_t(end);
+
+    m_carriedCount /= 8;
+    Log(IDS_LOG_READ_SECRET_END);
+    Log(IDS_LOG_YUV_TO_RGB);
+    return JpegStatus::Ok;
+}
+
+// Row y from the top: in the bottom-up picture, rows from the top of the
+// picture go to the end of the buffer; a band takes them top-down.
+std::uint8_t* CJpegCodec::PictureRow(int y) const
+{
+    if (m_band)
+        return m_band->Row(std::size_t(y));
+    const std::size_t rowBytes = (std::size_t(m_trueWidth) * 3 + 3) & ~std::size_t(3);
+    return m_image.get() + std::size_t(m_trueHeight - 1 - y) * rowBytes;
 }
 
 // YCbCr (or grey) samples of picture rows firstRow .. firstRow + rowCount - 1,
 // taken from one MCU row of component samples, into BGR pixels of the
-// bottom-up picture: rows from the top of the picture go to the end of the
-// buffer. Subsampled components are widened by replicating samples.
+// picture (PictureRow). Subsampled components are widened by replicating
+// samples.
 void CJpegCodec::ConvertColors(
     int firstRow, int rowCount, const std::uint8_t* const* planes, const std::size_t* strides)
 {
     const int width = m_trueWidth;
-    const int height = m_trueHeight;
     const std::size_t rowBytes = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
     const std::size_t padding = rowBytes - std::size_t(width) * 3;
 
@@ -239,7 +357,7 @@ void CJpegCodec::ConvertColors(
         m_replicated.resize(3 * rowLength);
 
     for (int line = 0; line < rowCount; ++line) {
-        std::uint8_t* target = m_image.get() + std::size_t(height - 1 - (firstRow + line)) * rowBytes;
+        std::uint8_t* target = PictureRow(firstRow + line);
         std::memset(target + rowBytes - padding, 0, padding);
         if (m_componentCount == 1) {
             const std::uint8_t* source = planes[0] + std::size_t(line) * strides[0];

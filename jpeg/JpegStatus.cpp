@@ -68,6 +68,7 @@ constexpr StatusEntry kStatusCatalogue[] = {
     { JpegStatus::TurboReadFailed, JpegStatusKind::Format, "The JPEG file cannot be decoded" },
     { JpegStatus::TurboWriteFailed, JpegStatusKind::Argument, "The JPEG file cannot be encoded" },
     { JpegStatus::NothingToWrite, JpegStatusKind::Argument, "No JPEG file has been read." },
+    { JpegStatus::DecodingStopped, JpegStatusKind::Argument, "The decoding was stopped before the end." },
 };
 
 const StatusEntry& FindEntry(JpegStatus status)

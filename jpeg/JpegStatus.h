@@ -62,6 +62,10 @@ enum class JpegStatus {
     TurboReadFailed,
     TurboWriteFailed,
     NothingToWrite,
+
+    // A decoder whose pixels nobody takes any more (the encoder it fed
+    // failed).
+    DecodingStopped,
 };
 
 enum class JpegStatusKind {

@@ -3,6 +3,7 @@
 #include "base/FileIO.h"
 #include "jpeg/JpegMarkers.h"
 #include "jpeg/JpegMemory.h"
+#include "jpeg/JpegRowBand.h"
 #include "jpeg/JpegTables.h"
 #include "jpeg/JpegTransform.h"
 #include "res/Log.h"
@@ -259,13 +260,20 @@ void WriteSos(std::vector<std::uint8_t>& out)
 // forward DCT with quantization of each block (Y, Cb, Cr, left to right).
 // The row's coefficients are written in natural order, DC not yet a
 // difference. Rows are independent, so any thread can take any row.
+//
+// The pixel rows lie `stride` bytes apart from the top one, or come from a
+// band that a decoder fills meanwhile: a row of blocks then waits for its
+// rows. A band that stops leaves the row untransformed; the coder sees the
+// stop and gives up.
 class CRowTransformer {
 public:
-    CRowTransformer(std::int32_t width, std::int32_t height, const std::uint8_t* pixels)
+    CRowTransformer(
+        std::int32_t width, std::int32_t height, const std::uint8_t* topRow, std::ptrdiff_t stride, CJpegRowBand* band)
         : m_width(std::size_t(width))
         , m_height(std::size_t(height))
-        , m_pixels(pixels)
-        , m_rowBytes((m_width * 3 + 3) & ~std::size_t(3))
+        , m_topRow(topRow)
+        , m_stride(stride)
+        , m_band(band)
         , m_paddedWidth((m_width + 7) / 8 * 8)
         , m_quantizers { MakeForwardQuantizer(kLuminanceQuantization.data()),
             MakeForwardQuantizer(kChrominanceQuantization.data()) }
@@ -283,10 +291,12 @@ public:
         const std::size_t planeBytes = m_paddedWidth * 8;
         std::uint8_t* planes[3] = { stripe, stripe + planeBytes, stripe + 2 * planeBytes };
         const std::size_t lines = std::min<std::size_t>(8, m_height - 8 * blockRow);
+        if (m_band && !m_band->AwaitRows(8 * blockRow + lines))
+            return;
         for (std::size_t line = 0; line < lines; ++line) {
             const std::size_t offset = line * m_paddedWidth;
-            ConvertBgrToYCbCr(m_pixels + (8 * blockRow + line) * m_rowBytes, int(m_width), planes[0] + offset,
-                planes[1] + offset, planes[2] + offset);
+            ConvertBgrToYCbCr(
+                Row(8 * blockRow + line), int(m_width), planes[0] + offset, planes[1] + offset, planes[2] + offset);
         }
         for (std::uint8_t* plane : planes) {
             for (std::size_t line = 0; line < 8; ++line) {
@@ -316,13 +326,22 @@ public:
     }
 
 private:
+    const std::uint8_t* Row(std::size_t y) const
+    {
+        return m_band ? m_band->Row(y) : m_topRow + std::ptrdiff_t(y) * m_stride;
+    }
+
     std::size_t m_width;
     std::size_t m_height;
-    const std::uint8_t* m_pixels;
-    std::size_t m_rowBytes;
+    const std::uint8_t* m_topRow;
+    std::ptrdiff_t m_stride;
+    CJpegRowBand* m_band;
     std::size_t m_paddedWidth;
     JpegForwardQuantizer m_quantizers[2];
 };
+
+// Pictures of at least this many pixels are transcoded in bands.
+constexpr std::uint64_t kPixelsForBands = 512 * 512;
 
 // Pictures with at least this many rows of blocks per helper thread get
 // helpers; small pictures are not worth a thread.
@@ -552,17 +571,17 @@ private:
 JpegResult CJpegCodec::Encode(
     const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* pixels)
 {
-    std::vector<std::uint8_t> header;
-    CJpegByteBuffer data;
-    std::size_t dataLength = 0;
-    std::vector<std::uint8_t> trailer;
-    if (JpegResult result = EncodeGuarded(width, height, pixels, header, data, dataLength, trailer); !result.IsOk())
+    const std::ptrdiff_t rowBytes = (std::ptrdiff_t(width) * 3 + 3) & ~std::ptrdiff_t(3);
+    return Encode(path, width, height, pixels, rowBytes);
+}
+
+JpegResult CJpegCodec::Encode(
+    const std::string& path, std::int32_t width, std::int32_t height, const std::uint8_t* topRow, std::ptrdiff_t stride)
+{
+    EncodedPieces pieces;
+    if (JpegResult result = EncodeGuarded(width, height, { topRow, stride, nullptr }, pieces); !result.IsOk())
         return result;
-    std::string error;
-    if (!WriteFileAtomically(path, { header, { data.Data(), dataLength }, trailer }, error))
-        return { JpegStatus::CannotWriteFile, error };
-    WriteLog(IDS_LOG_ENCODE_DONE);
-    return {};
+    return WritePieces(path, pieces);
 }
 
 JpegResult CJpegCodec::EncodeToMemory(
@@ -570,32 +589,109 @@ JpegResult CJpegCodec::EncodeToMemory(
 {
     // The caller's vector receives the file only once all of it is there.
     file.clear();
-    std::vector<std::uint8_t> encoded;
-    CJpegByteBuffer data;
-    std::size_t dataLength = 0;
-    std::vector<std::uint8_t> trailer;
-    JpegResult result = EncodeGuarded(width, height, pixels, encoded, data, dataLength, trailer);
-    if (!result.IsOk())
+    const std::ptrdiff_t rowBytes = (std::ptrdiff_t(width) * 3 + 3) & ~std::ptrdiff_t(3);
+    EncodedPieces pieces;
+    if (JpegResult result = EncodeGuarded(width, height, { pixels, rowBytes, nullptr }, pieces); !result.IsOk())
         return result;
+    return JoinPieces(pieces, file);
+}
+
+JpegResult CJpegCodec::WritePieces(const std::string& path, const EncodedPieces& pieces)
+{
+    std::string error;
+    if (!WriteFileAtomically(path, { pieces.header, { pieces.data.Data(), pieces.dataLength }, pieces.trailer }, error))
+        return { JpegStatus::CannotWriteFile, error };
+    WriteLog(IDS_LOG_ENCODE_DONE);
+    return {};
+}
+
+JpegResult CJpegCodec::JoinPieces(EncodedPieces& pieces, std::vector<std::uint8_t>& file)
+{
+    std::vector<std::uint8_t>& encoded = pieces.header;
     try {
-        encoded.reserve(encoded.size() + dataLength + trailer.size());
+        encoded.reserve(encoded.size() + pieces.dataLength + pieces.trailer.size());
     } catch (const std::bad_alloc&) {
         return { JpegStatus::OutOfMemory, {} };
     }
-    encoded.insert(encoded.end(), data.Data(), data.Data() + dataLength);
-    encoded.insert(encoded.end(), trailer.begin(), trailer.end());
+    encoded.insert(encoded.end(), pieces.data.Data(), pieces.data.Data() + pieces.dataLength);
+    encoded.insert(encoded.end(), pieces.trailer.begin(), pieces.trailer.end());
     file.swap(encoded);
     WriteLog(IDS_LOG_ENCODE_DONE);
     return {};
 }
 
-JpegResult CJpegCodec::EncodeGuarded(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
-    std::vector<std::uint8_t>& trailer)
+JpegResult CJpegCodec::Transcode(std::span<const std::uint8_t> file, const std::string& path)
+{
+    EncodedPieces pieces;
+    if (JpegResult result = TranscodePieces(file, pieces); !result.IsOk())
+        return result;
+    return WritePieces(path, pieces);
+}
+
+JpegResult CJpegCodec::TranscodeToMemory(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& encoded)
+{
+    encoded.clear();
+    EncodedPieces pieces;
+    if (JpegResult result = TranscodePieces(file, pieces); !result.IsOk())
+        return result;
+    return JoinPieces(pieces, encoded);
+}
+
+JpegResult CJpegCodec::TranscodePieces(std::span<const std::uint8_t> file, EncodedPieces& pieces)
+{
+    // The decoder is a codec of its own, so that this one keeps its
+    // container, and logs nothing: the log shows the encoder at work.
+    CJpegCodec decoder;
+    decoder.m_quiet = true;
+
+    // Small pictures, a frame this codec has not decoded, and a machine that
+    // will not start a thread, are decoded whole first.
+    const auto encodeWhole = [&]() -> JpegResult {
+        if (JpegResult result = decoder.DecodeMemory(file); !result.IsOk())
+            return result;
+        const std::int32_t width = std::int32_t(decoder.GetWidth());
+        const std::int32_t height = std::int32_t(decoder.GetHeight());
+        const std::ptrdiff_t rowBytes = (std::ptrdiff_t(width) * 3 + 3) & ~std::ptrdiff_t(3);
+        const std::uint8_t* topRow = decoder.m_image.get() + std::ptrdiff_t(height - 1) * rowBytes;
+        return EncodeGuarded(width, height, { topRow, -rowBytes, nullptr }, pieces);
+    };
+    const std::uint32_t width = m_frameWidth;
+    const std::uint32_t height = m_frameHeight;
+    CJpegRowBand band;
+    if (std::uint64_t(width) * height < kPixelsForBands || !band.Start(width, height))
+        return encodeWhole();
+
+    decoder.m_band = &band;
+    decoder.m_target = DecodeTarget::Band;
+    JpegResult decoded;
+    std::thread decoding;
+    try {
+        decoding = std::thread([&] {
+            decoded = decoder.DecodeGuarded(file);
+            if (!decoded.IsOk())
+                band.Stop();
+        });
+    } catch (const std::exception&) { // std::system_error or std::bad_alloc
+        decoder.m_band = nullptr;
+        decoder.m_target = DecodeTarget::Picture;
+        return encodeWhole();
+    }
+    const JpegResult encoded = EncodeGuarded(std::int32_t(width), std::int32_t(height), { nullptr, 0, &band }, pieces);
+    if (!encoded.IsOk())
+        band.Stop();
+    decoding.join();
+    // A decoder that failed stopped the encoder, which then says only that;
+    // an encoder that failed stopped the decoder the same way.
+    if (!decoded.IsOk() && decoded.status != JpegStatus::DecodingStopped)
+        return decoded;
+    return encoded;
+}
+
+JpegResult CJpegCodec::EncodeGuarded(
+    std::int32_t width, std::int32_t height, const PixelSource& source, EncodedPieces& pieces)
 {
     try {
-        if (JpegStatus status = EncodeStages(width, height, pixels, header, data, dataLength, trailer);
-            status != JpegStatus::Ok)
+        if (JpegStatus status = EncodeStages(width, height, source, pieces); status != JpegStatus::Ok)
             return { status, {} };
         return {};
     } catch (const std::bad_alloc&) {
@@ -603,12 +699,12 @@ JpegResult CJpegCodec::EncodeGuarded(std::int32_t width, std::int32_t height, co
     }
 }
 
-JpegStatus CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
-    std::vector<std::uint8_t>& header, CJpegByteBuffer& data, std::size_t& dataLength,
-    std::vector<std::uint8_t>& trailer)
+JpegStatus CJpegCodec::EncodeStages(
+    std::int32_t width, std::int32_t height, const PixelSource& source, EncodedPieces& pieces)
 {
-    if (width < 1 || width > 65535 || height < 1 || height > 65535 || pixels == nullptr)
+    if (width < 1 || width > 65535 || height < 1 || height > 65535 || (source.topRow == nullptr && !source.band))
         return JpegStatus::BadEncodeSize;
+    std::vector<std::uint8_t>& header = pieces.header;
 
     WriteLog(IDS_LOG_INIT_HUFFMAN);
     for (JpegHuffmanTable& table : m_huffmanTables)
@@ -624,21 +720,21 @@ JpegStatus CJpegCodec::EncodeStages(std::int32_t width, std::int32_t height, con
     WriteSof0(header, width, height);
     WriteLog(IDS_LOG_PUT_SOS);
     WriteSos(header);
-    if (JpegStatus status = WriteScan(width, height, pixels, data, dataLength); status != JpegStatus::Ok)
+    if (JpegStatus status = WriteScan(width, height, source, pieces); status != JpegStatus::Ok)
         return status;
-    WriteEoi(trailer);
+    WriteEoi(pieces.trailer);
     return JpegStatus::Ok;
 }
 
 JpegStatus CJpegCodec::WriteScan(
-    std::int32_t width, std::int32_t height, const std::uint8_t* pixels, CJpegByteBuffer& data, std::size_t& dataLength)
+    std::int32_t width, std::int32_t height, const PixelSource& source, EncodedPieces& pieces)
 {
     // Colour conversion, level shift and DCT with quantization run one row
     // of blocks at a time, on helper threads for large pictures; Huffman
     // coding takes the rows in order on this thread as soon as each is ready.
-    const CRowTransformer transformer(width, height, pixels);
+    const CRowTransformer transformer(width, height, source.topRow, source.stride, source.band);
     CRowPipeline pipeline(transformer, HelperCount(transformer.BlockRows(), m_encoderHelperLimit));
-    CScanCoder coder(m_huffmanTables, m_containerBuffer, data);
+    CScanCoder coder(m_huffmanTables, m_containerBuffer, pieces.data);
     WriteLog(IDS_LOG_RGB_TO_YUV);
     WriteLog(IDS_LOG_LEVEL_SHIFT);
     WriteLog(IDS_LOG_DCT_QUANTIZE);
@@ -650,12 +746,18 @@ JpegStatus CJpegCodec::WriteScan(
     if (!coder.Reserve(transformer.BlockRows() * transformer.BlocksAcross() * 16))
         return JpegStatus::OutOfMemory;
     for (std::size_t row = 0; row < transformer.BlockRows(); ++row) {
-        if (!coder.CodeRow(pipeline.AwaitRow(row), transformer.BlocksAcross()))
+        std::int16_t* coefficients = pipeline.AwaitRow(row);
+        // A band stops when its decoder fails; the rows are then not whole.
+        if (source.band && source.band->Stopped())
+            return JpegStatus::DecodingStopped;
+        if (!coder.CodeRow(coefficients, transformer.BlocksAcross()))
             return JpegStatus::OutOfMemory;
         pipeline.ReleaseRow(row);
+        if (source.band)
+            source.band->Release(8 * (row + 1));
     }
     pipeline.Stop();
     m_carrierBitIndex = coder.CarrierBits();
-    dataLength = coder.Finish();
+    pieces.dataLength = coder.Finish();
     return JpegStatus::Ok;
 }

@@ -6,6 +6,7 @@
 #include "res/StringIds.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -23,7 +24,7 @@ CBmpPicture::~CBmpPicture()
 {
     // Same order as a release of the picture: image, container, page texts.
     m_pDib.reset();
-    m_container.clear();
+    m_container.Reset();
     m_strReportPage.clear();
     m_strResultPage.clear();
 }
@@ -45,26 +46,76 @@ int CBmpPicture::Load(const std::string& path)
     return FinishLoad(std::move(dib), path);
 }
 
-int CBmpPicture::LoadFromBytes(std::vector<std::uint8_t> file, const std::string& path)
+int CBmpPicture::LoadFromBytes(const std::vector<std::uint8_t>& file, const std::string& path)
 {
     if (IsLoaded())
         return Fail(kPictureAlreadyLoaded, "A picture is already loaded");
     auto dib = std::make_unique<CDibImage>();
-    if (const BmpResult result = dib->LoadFromBytes(std::move(file)); !result.IsOk())
+    if (const BmpResult result = dib->LoadFromBytes(file); !result.IsOk())
         return Fail(kPictureNotSupported, result.Reason());
     return FinishLoad(std::move(dib), path);
 }
 
+int CBmpPicture::LoadForReading(const std::string& path)
+{
+    if (IsLoaded())
+        return Fail(kPictureAlreadyLoaded, "A picture is already loaded");
+    auto dib = std::make_unique<CDibImage>();
+    bool prepared = true;
+    const BmpResult result = dib->LoadHeaders(path, [&](std::span<const std::uint8_t> pixels, std::size_t offset) {
+        if (offset == 0)
+            prepared = PrepareContainer(*dib);
+        const std::size_t group = PixelBytesPerContainerByte(m_mode);
+        if (!prepared || group == 0 || offset / group >= m_capacity)
+            return;
+        // Pieces start on whole groups; the last one may end inside one.
+        const std::size_t first = offset / group;
+        const std::size_t count = std::min(pixels.size() / group, m_capacity - first);
+        ExtractContainer(m_mode, pixels.first(count * group), { m_container.data() + first, count });
+    });
+    if (!result.IsOk() || !prepared) {
+        // Nothing of a failed load stays.
+        m_container.Reset();
+        m_capacity = 0;
+        m_mode = BmpHidingMode::None;
+        m_bCompressed = 0;
+        if (!prepared)
+            return Fail(kPictureNotSupported, "There is not enough memory for this picture.");
+        return Fail(
+            result.Kind() == BmpStatusKind::File ? kPictureCannotCreate : kPictureNotSupported, result.Reason());
+    }
+    WriteLog(IDS_LOG_READ_BMP_SECRET);
+    FinishContainer(std::move(dib), path);
+    return kPictureOk;
+}
+
+bool CBmpPicture::PrepareContainer(const CDibImage& dib)
+{
+    const std::uint32_t compression = dib.GetCompression();
+    m_bCompressed = compression == kCompressionRle8 || compression == kCompressionRle4 ? 1 : 0;
+    m_mode = HidingModeForBitCount(dib.GetBitsPerPixel());
+    m_capacity = CarrierCapacity(m_mode, dib.GetPixelDataLength());
+
+    // Every carried byte is extracted; only the bytes past them are cleared.
+    const std::size_t containerLength = std::max(m_capacity, kContainerOverhead);
+    if (!m_container.Allocate(containerLength))
+        return false;
+    std::memset(m_container.data() + m_capacity, 0, containerLength - m_capacity);
+    return true;
+}
+
 int CBmpPicture::FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& path)
 {
-    const std::uint32_t compression = dib->GetCompression();
-    m_bCompressed = compression == kCompressionRle8 || compression == kCompressionRle4 ? 1 : 0;
-    m_mode = HidingModeForBitCount(dib->GetBitsPerPixel());
-    m_capacity = CarrierCapacity(m_mode, dib->GetPixelDataLength());
-
-    m_container.assign(std::max(m_capacity, kContainerOverhead), 0);
+    if (!PrepareContainer(*dib))
+        return Fail(kPictureNotSupported, "There is not enough memory for this picture.");
     WriteLog(IDS_LOG_READ_BMP_SECRET);
     ExtractContainer(m_mode, { dib->GetPixelData(), dib->GetPixelDataLength() }, { m_container.data(), m_capacity });
+    FinishContainer(std::move(dib), path);
+    return kPictureOk;
+}
+
+void CBmpPicture::FinishContainer(std::unique_ptr<CDibImage> dib, const std::string& path)
+{
     m_pDib = std::move(dib);
 
     m_bHasSecret = StartsWithContainerMagic(m_container.data(), m_capacity) ? 1 : 0;
@@ -84,7 +135,6 @@ int CBmpPicture::FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& p
     values.secret = m_bHasSecret != 0;
     m_strReportPage = BuildBmpReportPage(m_strReportTemplate, values);
     m_strFailure.clear();
-    return kPictureOk;
 }
 
 int CBmpPicture::Save(const std::string& path)
@@ -93,6 +143,8 @@ int CBmpPicture::Save(const std::string& path)
         return Fail(kPictureAlreadyLoaded, "No picture is loaded");
     if (std::string refusal = WhyCannotHide(); !refusal.empty())
         return Fail(kPictureNotSupported, std::move(refusal));
+    if (!m_pDib->HasPixels())
+        return Fail(kPictureAlreadyLoaded, "The picture was loaded for reading only");
 
     WriteLog(IDS_LOG_SAVE_BMP_SECRET);
     EmbedContainer(

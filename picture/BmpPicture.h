@@ -19,12 +19,15 @@ public:
     ~CBmpPicture() override;
 
     int Load(const std::string& path) override;
+    // Reads the pixel bytes once, piece by piece, for the container, and
+    // keeps only the headers: Save then refuses.
+    int LoadForReading(const std::string& path) override;
     int Save(const std::string& path) override;
     bool IsLoaded() const override { return m_pDib != nullptr; }
 
     // Loads a whole bitmap file already in memory; `path` names it on the
     // report page.
-    int LoadFromBytes(std::vector<std::uint8_t> file, const std::string& path);
+    int LoadFromBytes(const std::vector<std::uint8_t>& file, const std::string& path);
 
     // What the report shows; all 0 before a successful load.
     std::int32_t GetWidth() const;
@@ -49,12 +52,14 @@ protected:
 private:
     int Fail(int code, std::string reason);
     int FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& path);
+    bool PrepareContainer(const CDibImage& dib);
+    void FinishContainer(std::unique_ptr<CDibImage> dib, const std::string& path);
 
     std::unique_ptr<CDibImage> m_pDib;
     std::size_t m_capacity = 0;
     // At least 20 bytes, so the header and the length word always exist; only
-    // the first m_capacity bytes travel in the pixels.
-    std::vector<std::uint8_t> m_container;
+    // the first m_capacity bytes travel in the pixels, the rest are zero.
+    CLargeBuffer m_container;
     BmpHidingMode m_mode = BmpHidingMode::None;
     int m_bCompressed = 0;
 };

@@ -26,6 +26,11 @@ public:
         (void)path;
         return kPictureOk;
     }
+    // Loads the picture for reading its container only (revealing, or
+    // describing it): the same checks, data space and container as Load,
+    // but a picture may skip keeping what only Save needs, and Save may then
+    // refuse. By default the same as Load.
+    virtual int LoadForReading(const std::string& path) { return Load(path); }
     // Writes the magic into container bytes 0-5.
     virtual void MarkSecret();
     virtual int Save(const std::string& path)

@@ -4,9 +4,13 @@
 #include "res/StringTable.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <span>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -62,10 +66,10 @@ bool IsSupportedBitCount(unsigned bitCount)
 
 BmpResult CDibImage::Refuse(BmpStatus status, std::uint32_t number, std::string detail)
 {
-    m_file.clear();
-    m_file.shrink_to_fit();
+    m_file.Reset();
     m_colorTableLength = 0;
     m_pixelOffset = 0;
+    m_pixelLength = 0;
     m_colorCount = 0;
     return { status, number, std::move(detail) };
 }
@@ -78,37 +82,52 @@ BmpResult CDibImage::Load(const std::string& path)
         && std::uint64_t(status.st_size) > kFileHeaderLength + kMaxBlockLength)
         return Refuse(BmpStatus::TooLarge);
 
-    std::vector<std::uint8_t> file;
+    CLargeBuffer file;
     std::string error;
     if (!ReadWholeFile(path, file, error))
         return Refuse(BmpStatus::CannotReadFile, 0, error);
-    return LoadFromBytes(std::move(file));
+    return Adopt(std::move(file));
 }
 
-BmpResult CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
+BmpResult CDibImage::LoadFromBytes(const std::vector<std::uint8_t>& file)
 {
-    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
-        return Refuse(BmpStatus::NotBitmap);
-    if (file.size() > kFileHeaderLength + kMaxBlockLength)
-        return Refuse(BmpStatus::TooLarge);
-    if (file.size() < kFileHeaderLength + kInfoHeaderLength)
-        return Refuse(BmpStatus::TooShort);
+    CLargeBuffer copy;
+    if (!copy.Allocate(file.size()))
+        return Refuse(BmpStatus::CannotReadFile, 0, std::strerror(ENOMEM));
+    if (!file.empty())
+        std::memcpy(copy.data(), file.data(), file.size());
+    return Adopt(std::move(copy));
+}
 
-    const std::uint8_t* info = file.data() + kFileHeaderLength;
-    const std::uint64_t blockLength = file.size() - kFileHeaderLength;
-    const std::uint32_t pixelFileOffset = ReadLittleEndian32(file.data() + kOffsetOffBits);
+BmpStatus CDibImage::CheckLayout(
+    const std::uint8_t* head, std::uint64_t fileLength, Layout& layout, std::uint32_t& number)
+{
+    if (fileLength < 2 || head[0] != 'B' || head[1] != 'M')
+        return BmpStatus::NotBitmap;
+    if (fileLength > kFileHeaderLength + kMaxBlockLength)
+        return BmpStatus::TooLarge;
+    if (fileLength < kFileHeaderLength + kInfoHeaderLength)
+        return BmpStatus::TooShort;
+
+    const std::uint8_t* info = head + kFileHeaderLength;
+    const std::uint64_t blockLength = fileLength - kFileHeaderLength;
+    const std::uint32_t pixelFileOffset = ReadLittleEndian32(head + kOffsetOffBits);
     const std::uint32_t infoSize = ReadLittleEndian32(info + kOffsetSize);
     const std::int32_t width = std::int32_t(ReadLittleEndian32(info + kOffsetWidth));
     const std::int32_t height = std::int32_t(ReadLittleEndian32(info + kOffsetHeight));
     const unsigned bitCount = ReadLittleEndian16(info + kOffsetBitCount);
     const std::uint32_t compression = ReadLittleEndian32(info + kOffsetCompression);
 
-    if (infoSize < kInfoHeaderLength)
-        return Refuse(BmpStatus::UnsupportedHeader, infoSize);
-    if (!IsSupportedBitCount(bitCount))
-        return Refuse(BmpStatus::UnsupportedDepth, bitCount);
+    if (infoSize < kInfoHeaderLength) {
+        number = infoSize;
+        return BmpStatus::UnsupportedHeader;
+    }
+    if (!IsSupportedBitCount(bitCount)) {
+        number = bitCount;
+        return BmpStatus::UnsupportedDepth;
+    }
     if (width < 0)
-        return Refuse(BmpStatus::NegativeWidth);
+        return BmpStatus::NegativeWidth;
 
     const std::uint64_t colorCount = std::uint64_t(1) << bitCount;
     std::uint64_t colorTableLength = 0;
@@ -119,7 +138,7 @@ BmpResult CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
     // Headers and colour table must leave at least one byte of pixel data.
     const std::uint64_t pixelOffset = std::uint64_t(infoSize) + colorTableLength;
     if (pixelOffset >= blockLength)
-        return Refuse(BmpStatus::HeadersPastEnd);
+        return BmpStatus::HeadersPastEnd;
 
     // The image size of the rows: padded to whole 32-bit words, times the row
     // count (a top-down bitmap has a negative height).
@@ -129,7 +148,7 @@ BmpResult CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
     std::uint32_t imageSize = ReadLittleEndian32(info + kOffsetSizeImage);
     if (imageSize == 0) {
         if (!rowsFit)
-            return Refuse(BmpStatus::ImageSizeOverflow);
+            return BmpStatus::ImageSizeOverflow;
         imageSize = std::uint32_t(rowLength * rows);
     }
 
@@ -141,19 +160,107 @@ BmpResult CDibImage::LoadFromBytes(std::vector<std::uint8_t> file)
     if (compression == kCompressionNone || compression == kCompressionBitFields) {
         const std::uint64_t earliestRows
             = std::clamp<std::uint64_t>(pixelFileOffset, kFileHeaderLength + infoSize, kFileHeaderLength + pixelOffset);
-        if (!rowsFit || earliestRows + rowLength * rows > file.size())
-            return Refuse(BmpStatus::PixelDataCutShort);
+        if (!rowsFit || earliestRows + rowLength * rows > fileLength)
+            return BmpStatus::PixelDataCutShort;
     }
 
-    m_file = std::move(file);
-    std::uint8_t* block = Block();
-    WriteLittleEndian32(block + kOffsetSizeImage, imageSize);
-    if (bitCount <= 8 && ReadLittleEndian32(block + kOffsetClrUsed) == 0)
-        WriteLittleEndian32(block + kOffsetClrUsed, std::uint32_t(colorCount));
+    layout.imageSize = imageSize;
+    layout.bitCount = bitCount;
+    layout.colorCount = colorCount;
+    layout.colorTableLength = colorTableLength;
+    layout.pixelOffset = pixelOffset;
+    return BmpStatus::Ok;
+}
 
-    m_colorCount = colorCount;
-    m_colorTableLength = std::size_t(colorTableLength);
-    m_pixelOffset = std::size_t(pixelOffset);
+BmpResult CDibImage::Adopt(CLargeBuffer file)
+{
+    Layout layout;
+    std::uint32_t number = 0;
+    if (const BmpStatus status = CheckLayout(file.data(), file.size(), layout, number); status != BmpStatus::Ok)
+        return Refuse(status, number);
+    const std::size_t pixelLength = file.size() - kFileHeaderLength - std::size_t(layout.pixelOffset);
+    TakeLayout(std::move(file), layout, pixelLength);
+    return {};
+}
+
+void CDibImage::TakeLayout(CLargeBuffer headers, const Layout& layout, std::size_t pixelLength)
+{
+    m_file = std::move(headers);
+    std::uint8_t* block = Block();
+    WriteLittleEndian32(block + kOffsetSizeImage, layout.imageSize);
+    if (layout.bitCount <= 8 && ReadLittleEndian32(block + kOffsetClrUsed) == 0)
+        WriteLittleEndian32(block + kOffsetClrUsed, std::uint32_t(layout.colorCount));
+
+    m_colorCount = layout.colorCount;
+    m_colorTableLength = std::size_t(layout.colorTableLength);
+    m_pixelOffset = std::size_t(layout.pixelOffset);
+    m_pixelLength = pixelLength;
+}
+
+BmpResult CDibImage::LoadHeaders(const std::string& path, const PixelVisitor& visit)
+{
+    (void)Refuse(BmpStatus::Ok);
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return Refuse(BmpStatus::CannotReadFile, 0, std::strerror(errno));
+    struct Closer {
+        int descriptor;
+        ~Closer() { ::close(descriptor); }
+    } closer { descriptor };
+    struct stat status { };
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        return Refuse(BmpStatus::CannotReadFile, 0, S_ISDIR(status.st_mode) ? "Is a directory" : std::strerror(EINVAL));
+    const std::uint64_t fileLength = std::uint64_t(status.st_size);
+    // A file that changes while it is read cannot be told from a damaged one.
+    const auto readExactly = [&](std::uint8_t* target, std::size_t length) -> BmpResult {
+        std::size_t filled = 0;
+        while (filled < length) {
+            const ssize_t got = ::read(descriptor, target + filled, length - filled);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return Refuse(BmpStatus::CannotReadFile, 0, std::strerror(errno));
+            if (got == 0)
+                return Refuse(BmpStatus::CannotReadFile, 0, "The file changed while it was read");
+            filled += std::size_t(got);
+        }
+        return {};
+    };
+
+    // As in Load, a file too long for the bitmap model is turned away first.
+    if (fileLength > kFileHeaderLength + kMaxBlockLength)
+        return Refuse(BmpStatus::TooLarge);
+    std::uint8_t head[kFileHeaderLength + kInfoHeaderLength] = {};
+    if (BmpResult result = readExactly(head, std::size_t(std::min<std::uint64_t>(fileLength, sizeof head)));
+        !result.IsOk())
+        return result;
+    Layout layout;
+    std::uint32_t number = 0;
+    if (const BmpStatus checked = CheckLayout(head, fileLength, layout, number); checked != BmpStatus::Ok)
+        return Refuse(checked, number);
+
+    CLargeBuffer headers;
+    const std::size_t headerLength = kFileHeaderLength + std::size_t(layout.pixelOffset);
+    if (!headers.Allocate(headerLength))
+        return Refuse(BmpStatus::CannotReadFile, 0, std::strerror(ENOMEM));
+    std::memcpy(headers.data(), head, sizeof head);
+    if (BmpResult result = readExactly(headers.data() + sizeof head, headerLength - sizeof head); !result.IsOk())
+        return result;
+    const std::size_t pixelLength = std::size_t(fileLength) - headerLength;
+    TakeLayout(std::move(headers), layout, pixelLength);
+
+    // Pieces of a whole number of carrier groups (16 bytes holds any of
+    // them), small enough to stay in the processor's cache.
+    constexpr std::size_t kPieceLength = std::size_t(1) << 18;
+    CLargeBuffer piece;
+    if (!piece.Allocate(std::min(kPieceLength, pixelLength)))
+        return Refuse(BmpStatus::CannotReadFile, 0, std::strerror(ENOMEM));
+    for (std::size_t offset = 0; offset < pixelLength; offset += kPieceLength) {
+        const std::size_t length = std::min(kPieceLength, pixelLength - offset);
+        if (BmpResult result = readExactly(piece.data(), length); !result.IsOk())
+            return result;
+        visit({ piece.data(), length }, offset);
+    }
     return {};
 }
 
@@ -161,6 +268,10 @@ bool CDibImage::Save(const std::string& path, std::string& error) const
 {
     if (!IsLoaded()) {
         error = "No bitmap is loaded";
+        return false;
+    }
+    if (!HasPixels()) {
+        error = "The pixels of this bitmap were not kept";
         return false;
     }
     return WriteFileAtomically(path, { GetFileHeader(), { Block(), GetBlockLength() } }, error);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "base/LargeBuffer.h"
 #include "picture/BmpStatus.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,7 +33,15 @@ public:
     // result says why.
     BmpResult Load(const std::string& path);
     // The same for a whole file already in memory.
-    BmpResult LoadFromBytes(std::vector<std::uint8_t> file);
+    BmpResult LoadFromBytes(const std::vector<std::uint8_t>& file);
+    // Reads and checks the file like Load, but keeps only the headers and
+    // colour table: the pixel bytes pass through `visit` in pieces, in
+    // order, each with its offset from the start of the pixel data, and are
+    // then dropped. The headers are in place (the getters answer) before the
+    // first piece comes. Such an image cannot be saved and has no pixel data
+    // to hand out; the other getters answer as after Load.
+    using PixelVisitor = std::function<void(std::span<const std::uint8_t> pixels, std::size_t offset)>;
+    BmpResult LoadHeaders(const std::string& path, const PixelVisitor& visit);
 
     // Writes the file header and the block to `path` atomically. On failure
     // returns false and sets `error` to the system's reason.
@@ -49,23 +59,40 @@ public:
 
     std::span<const std::uint8_t> GetFileHeader() const;
     const std::uint8_t* GetInfoHeader() const { return Block(); }
-    std::size_t GetBlockLength() const { return IsLoaded() ? m_file.size() - kFileHeaderLength : 0; }
+    std::size_t GetBlockLength() const { return IsLoaded() ? m_pixelOffset + m_pixelLength : 0; }
     std::size_t GetColorTableLength() const { return m_colorTableLength; }
     // Offset of the pixel data from the start of the block.
     std::size_t GetPixelDataOffset() const { return m_pixelOffset; }
-    std::uint8_t* GetPixelData() { return Block() + m_pixelOffset; }
-    const std::uint8_t* GetPixelData() const { return Block() + m_pixelOffset; }
-    std::size_t GetPixelDataLength() const { return IsLoaded() ? GetBlockLength() - m_pixelOffset : 0; }
+    // Null when the pixels were not kept (LoadHeaders).
+    std::uint8_t* GetPixelData() { return HasPixels() ? Block() + m_pixelOffset : nullptr; }
+    const std::uint8_t* GetPixelData() const { return HasPixels() ? Block() + m_pixelOffset : nullptr; }
+    std::size_t GetPixelDataLength() const { return IsLoaded() ? m_pixelLength : 0; }
+    bool HasPixels() const { return IsLoaded() && m_file.size() == kFileHeaderLength + GetBlockLength(); }
 
 private:
     BmpResult Refuse(BmpStatus status, std::uint32_t number = 0, std::string detail = {});
+    struct Layout {
+        std::uint32_t imageSize = 0; // biSizeImage, filled in when 0
+        unsigned bitCount = 0;
+        std::uint64_t colorCount = 0;
+        std::uint64_t colorTableLength = 0;
+        std::uint64_t pixelOffset = 0; // from the start of the block
+    };
+    // Checks a file of `fileLength` bytes from its first bytes: at least the
+    // file header and the 40-byte info header when the file has them.
+    static BmpStatus CheckLayout(
+        const std::uint8_t* head, std::uint64_t fileLength, Layout& layout, std::uint32_t& number);
+    BmpResult Adopt(CLargeBuffer file);
+    void TakeLayout(CLargeBuffer headers, const Layout& layout, std::size_t pixelLength);
     std::uint8_t* Block() { return IsLoaded() ? m_file.data() + kFileHeaderLength : nullptr; }
     const std::uint8_t* Block() const { return IsLoaded() ? m_file.data() + kFileHeaderLength : nullptr; }
 
     // The file as read: the 14-byte file header, then the block. Keeping both
-    // in one buffer spares a copy of the whole picture on every load.
-    std::vector<std::uint8_t> m_file;
+    // in one buffer spares a copy of the whole picture on every load, and the
+    // buffer is read into without being cleared first.
+    CLargeBuffer m_file;
     std::size_t m_colorTableLength = 0;
     std::size_t m_pixelOffset = 0;
+    std::size_t m_pixelLength = 0;
     std::uint64_t m_colorCount = 0;
 };

@@ -80,7 +80,7 @@ ContainerStatus WriteContainer(CCarrierPicture& picture, std::string_view passwo
 
     std::vector<std::uint8_t> plain(CipheredLength(message.size()), 0);
     WriteLog(IDS_LOG_ENCRYPT_START);
-    std::memcpy(plain.data(), message.data(), message.size());
+    std::copy(message.begin(), message.end(), plain.begin());
     for (std::size_t unit = 0; unit < plain.size(); unit += kCipherUnitLength)
         cipher.Encrypt(plain.data() + unit, area + 4 + unit);
     WriteLog(IDS_LOG_ENCRYPT_END);
@@ -107,12 +107,21 @@ ContainerStatus ReadContainer(CCarrierPicture& picture, std::string_view passwor
     const std::uint8_t* area = picture.GetDataBuffer() + 4;
     const CUnitCipher cipher(MakeCipherKey(password));
     const std::uint32_t dataSpace = picture.GetDataSpace();
-    std::vector<std::uint8_t> plain(dataSpace, 0);
+    // The message is the text before the first zero byte of the deciphered
+    // area, and the units are deciphered one by one, so the units after the
+    // one holding that zero cannot change it and are left alone. The bytes
+    // after the last whole unit are not enciphered and count as zeros.
+    std::string text;
     WriteLog(IDS_LOG_DECRYPT_START);
-    for (std::size_t unit = 0; unit + kCipherUnitLength <= plain.size(); unit += kCipherUnitLength)
-        cipher.Decrypt(area + unit, plain.data() + unit);
+    bool ended = false;
+    for (std::size_t unit = 0; !ended && unit + kCipherUnitLength <= dataSpace; unit += kCipherUnitLength) {
+        std::uint8_t plain[kCipherUnitLength];
+        cipher.Decrypt(area + unit, plain);
+        const std::uint8_t* end = std::find(plain, plain + kCipherUnitLength, std::uint8_t(0));
+        text.append(reinterpret_cast<const char*>(plain), std::size_t(end - plain));
+        ended = end != plain + kCipherUnitLength;
+    }
     WriteLog(IDS_LOG_DECRYPT_END);
-    const auto end = std::find(plain.begin(), plain.end(), std::uint8_t(0));
-    message.assign(plain.begin(), end);
+    message = std::move(text);
     return ContainerStatus::Ok;
 }

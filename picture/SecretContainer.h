@@ -66,7 +66,7 @@ std::string DescribeContainerStatus(ContainerStatus status, const CCarrierPictur
 [[nodiscard]] ContainerStatus WriteContainer(
     CCarrierPicture& picture, std::string_view password, std::string_view message);
 
-// Load road: compares the password check and deciphers the whole message area;
-// the message is the text up to the first zero byte. Logs 127, 128, 129 after
+// Load road: compares the password check and deciphers the message area up
+// to its first zero byte; the message is the text before it. Logs 127, 128, 129 after
 // the password has been accepted.
 [[nodiscard]] ContainerStatus ReadContainer(CCarrierPicture& picture, std::string_view password, std::string& message);

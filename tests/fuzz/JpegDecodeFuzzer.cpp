@@ -1,11 +1,14 @@
 // libFuzzer target: the JPEG decoder over arbitrary bytes. Every input must
 // either decode to a complete picture or fail with a reason, without any
 // access outside a buffer (the build adds AddressSanitizer and
-// UndefinedBehaviorSanitizer). Small pictures that decode are encoded again
-// and must decode once more.
+// UndefinedBehaviorSanitizer). The carrier-only decode must reach the same
+// verdict and the same carrier bits. Small pictures that decode are encoded
+// again and must decode once more, and the transcode of the file must give
+// the same encoded file.
 
 #include "jpeg/JpegCodec.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,6 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     CJpegCodec codec;
     const JpegResult result = codec.DecodeMemory({ data, size });
+    CJpegCodec carriers;
+    const JpegResult carrierResult = carriers.DecodeCarriers({ data, size });
+    if (carrierResult.status != result.status || carriers.HasImage()
+        || carriers.GetContainerBufferSize() != codec.GetContainerBufferSize()
+        || carriers.GetCarriedCount() != codec.GetCarriedCount()
+        || !std::equal(carriers.GetContainerBuffer(), carriers.GetContainerBuffer() + carriers.GetContainerBufferSize(),
+            codec.GetContainerBuffer()))
+        __builtin_trap();
     if (!result.IsOk()) {
         if (codec.HasImage() || !codec.GetImage().empty() || result.Reason().empty())
             __builtin_trap();
@@ -43,6 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         CJpegCodec again;
         if (!again.DecodeMemory(file).IsOk() || again.GetWidth() != width || again.GetHeight() != height)
+            __builtin_trap();
+        std::vector<std::uint8_t> transcoded;
+        if (!carriers.TranscodeToMemory({ data, size }, transcoded).IsOk() || transcoded != file)
             __builtin_trap();
     }
     return sum == 0xFFFFFFFF ? 1 : 0;

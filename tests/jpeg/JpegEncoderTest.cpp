@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <map>
 #include <new>
@@ -406,7 +407,72 @@ JpegResult EncodeWithin(CJpegCodec& codec, const RgbPicture& picture, std::vecto
     return done.get();
 }
 
+// Runs `work` on a thread of its own, which the allocator spares, and ends
+// the test program when it hangs (see EncodeWithin).
+JpegResult RunWithin(const std::function<JpegResult()>& work)
+{
+    std::packaged_task<JpegResult()> task([&] {
+        g_spared = std::this_thread::get_id();
+        return work();
+    });
+    std::future<JpegResult> done = task.get_future();
+    std::thread worker(std::move(task));
+    if (done.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        std::fprintf(stderr, "The codec did not return within 30 seconds.\n");
+        std::_Exit(EXIT_FAILURE);
+    }
+    worker.join();
+    return done.get();
+}
+
 } // namespace
+
+TEST_F(JpegEncoderTest, EveryAllocationFailureEndsTheTranscodeCleanly)
+{
+    // Large enough to be transcoded in bands, by a decoding thread feeding an
+    // encoder with a helper. Whichever buffer cannot be had, on whichever
+    // thread, the transcode returns the same file or OutOfMemory, and never
+    // waits for ever for a thread that gave up.
+    const std::vector<std::uint8_t> source = Encode(MakeTestPicture(520, 520, 6));
+    std::vector<std::uint8_t> reference;
+    int allocations = 0;
+    {
+        CScopedFailingAllocator allocator;
+        g_allocations = 0;
+        g_failAt = -1;
+        CJpegCodec codec;
+        codec.SetEncoderHelperThreads(1);
+        ASSERT_TRUE(codec.DecodeCarriers(source).IsOk());
+        ASSERT_TRUE(RunWithin([&] { return codec.TranscodeToMemory(source, reference); }).IsOk());
+        allocations = g_allocations;
+    }
+    ASSERT_GT(allocations, 2);
+    int failures = 0;
+    for (const bool throwing : { false, true }) {
+        for (int failAt = 0; failAt < allocations + 2; ++failAt) {
+            SCOPED_TRACE((throwing ? "throwing at allocation " : "null at allocation ") + std::to_string(failAt));
+            CScopedFailingAllocator allocator;
+            CJpegCodec codec;
+            codec.SetEncoderHelperThreads(1);
+            ASSERT_TRUE(codec.DecodeCarriers(source).IsOk());
+            g_allocations = 0;
+            g_failAt = failAt;
+            g_throw = throwing;
+            std::vector<std::uint8_t> file;
+            const JpegResult result = RunWithin([&] { return codec.TranscodeToMemory(source, file); });
+            g_failAt = -1;
+            if (result.IsOk()) {
+                EXPECT_EQ(reference, file);
+                continue;
+            }
+            ++failures;
+            EXPECT_EQ(JpegStatus::OutOfMemory, result.status) << result.Reason();
+            EXPECT_TRUE(file.empty());
+        }
+    }
+    EXPECT_GE(failures, 2);
+    g_throw = false;
+}
 
 TEST_F(JpegEncoderTest, EveryAllocationFailureEndsTheEncodeCleanly)
 {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -249,3 +250,51 @@ TEST(BmpPicture, TemplatesReplaceOwnTokensOnly)
 }
 
 } // namespace
+
+// Reading only (reveal, info) streams the pixel bytes through in pieces and
+// keeps the headers; it must find what a full load finds, also across the
+// pieces' boundaries, and saving must then refuse.
+TEST(BmpPicture, ReadingOnlyFindsWhatALoadFinds)
+{
+    const struct {
+        const char* name;
+        BmpShape shape;
+        bool hide;
+    } cases[] = {
+        { "24-bit over two pieces", { .width = 400, .height = 300, .bitCount = 24, .seed = 3 }, true },
+        { "1-bit over several pieces", { .width = 2100, .height = 1100, .bitCount = 1, .seed = 4 }, true },
+        { "32-bit top-down", { .width = 300, .height = -300, .bitCount = 32, .seed = 5 }, true },
+        { "4-bit with a cut last group", { .width = 340, .height = 7, .bitCount = 4, .seed = 6 }, true },
+        { "8-bit run-length coded", { .width = 64, .height = 64, .bitCount = 8, .compression = 1, .seed = 8 }, false },
+    };
+    CTempFolder folder;
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        WriteBytes(folder / "in.bmp", MakeBmp(test.shape));
+        std::string path = folder / "in.bmp";
+        if (test.hide) {
+            CBmpPicture writer;
+            ASSERT_EQ(writer.Load(path), kPictureOk) << writer.GetFailureReason();
+            ASSERT_EQ(WriteContainer(writer, "pass", "read me"), ContainerStatus::Ok);
+            ASSERT_EQ(writer.Save(folder / "hidden.bmp"), kPictureOk) << writer.GetFailureReason();
+            path = folder / "hidden.bmp";
+        }
+        CBmpPicture loaded;
+        CBmpPicture read;
+        ASSERT_EQ(loaded.Load(path), kPictureOk) << loaded.GetFailureReason();
+        ASSERT_EQ(read.LoadForReading(path), kPictureOk) << read.GetFailureReason();
+        EXPECT_EQ(read.GetCarrierCapacity(), loaded.GetCarrierCapacity());
+        ASSERT_EQ(read.GetDataSpace(), loaded.GetDataSpace());
+        EXPECT_EQ(read.HasSecretData(), loaded.HasSecretData());
+        EXPECT_EQ(read.GetReportPage(), loaded.GetReportPage());
+        EXPECT_EQ(read.IsCompressed(), loaded.IsCompressed());
+        EXPECT_EQ(0, std::memcmp(read.GetDataBuffer() - 16, loaded.GetDataBuffer() - 16, loaded.GetDataSpace() + 20));
+        if (test.hide) {
+            std::string message;
+            ASSERT_EQ(ReadContainer(read, "pass", message), ContainerStatus::Ok);
+            EXPECT_EQ(message, "read me");
+        }
+        EXPECT_EQ(read.Save(folder / "refused.bmp"), test.hide ? kPictureAlreadyLoaded : kPictureNotSupported);
+        EXPECT_FALSE(std::ifstream(folder / "refused.bmp").good());
+    }
+}

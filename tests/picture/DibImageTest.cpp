@@ -126,6 +126,19 @@ TEST_P(DibImageHostile, IsRefusedWithReason)
     EXPECT_FALSE(image.IsLoaded());
     EXPECT_EQ(result.status, hostile.status);
     EXPECT_EQ(result.Reason(), hostile.reason);
+
+    // Reading the headers alone from the file refuses it the same way and
+    // passes on no pixels.
+    CTempFolder folder;
+    WriteBytes(folder / "hostile.bmp", hostile.file);
+    CDibImage headers;
+    bool visited = false;
+    const BmpResult streamed = headers.LoadHeaders(
+        folder / "hostile.bmp", [&](std::span<const std::uint8_t>, std::size_t) { visited = true; });
+    EXPECT_FALSE(headers.IsLoaded());
+    EXPECT_FALSE(visited);
+    EXPECT_EQ(streamed.status, hostile.status);
+    EXPECT_EQ(streamed.Reason(), hostile.reason);
 }
 
 const std::vector<std::uint8_t> kSmall24 = MakeBmp({ .width = 4, .height = 4, .bitCount = 24 });

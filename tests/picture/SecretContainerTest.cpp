@@ -125,3 +125,32 @@ TEST(SecretContainer, RevealIgnoresTheLengthWordAndNeedsTheMagic)
 }
 
 } // namespace
+
+TEST(SecretContainer, RevealStopsAtTheFirstZeroByteOrTheEndOfTheDataSpace)
+{
+    // Areas written by another program: a zero byte in the middle of a unit
+    // with units of text after it, and text in every byte of the data space.
+    struct Case {
+        const char* name;
+        std::string area; // the plain data space
+        std::string expected;
+    };
+    const std::string full(96, 'z');
+    std::string stopped = std::string(21, 'a') + '\0' + std::string(74, 'b');
+    const Case cases[] = {
+        { "zero inside the second unit", stopped, std::string(21, 'a') },
+        { "no zero at all", full, full },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        CMemoryPicture picture(120);
+        ASSERT_EQ(WriteContainer(picture, "pw", ""), ContainerStatus::Ok);
+        const CUnitCipher cipher(MakeCipherKey("pw"));
+        for (std::size_t unit = 0; unit < 96; unit += kCipherUnitLength)
+            cipher.Encrypt(
+                reinterpret_cast<const std::uint8_t*>(test.area.data()) + unit, picture.m_buffer.data() + 20 + unit);
+        std::string message;
+        ASSERT_EQ(ReadContainer(picture, "pw", message), ContainerStatus::Ok);
+        EXPECT_EQ(test.expected, message);
+    }
+}
