@@ -2,9 +2,9 @@
 // decode against the full decode, and the transcode (decoding band by band
 // into the encoder) against a full decode followed by an encode.
 
-#include "JpegTestSupport.h"
 #include "jpeg/JpegCodec.h"
 #include "res/Log.h"
+#include "support/JpegTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ protected:
         return ReadBytes(MakeCjpegFile(m_scratch, MakeTestPicture(width, height, seed), options, "source"));
     }
 
-    CScratchFolder m_scratch;
+    CTempFolder m_scratch;
 };
 
 struct FileCase {
@@ -187,7 +187,7 @@ TEST_F(JpegTranscodeTest, TranscodeWritesWhatDecodeAndEncodeWrite)
 
             // The file on disk is the same, and so is a bottom-up picture
             // handed to Encode with a negative stride.
-            const std::string path = m_scratch.Path("transcoded.jpg");
+            const std::string path = (m_scratch / "transcoded.jpg").string();
             ASSERT_TRUE(codec.Transcode(file, path).IsOk());
             EXPECT_TRUE(expected == ReadBytes(path));
             const std::ptrdiff_t rowBytes = std::ptrdiff_t(rows.size() / reference.GetHeight());
@@ -221,7 +221,7 @@ TEST_F(JpegTranscodeTest, ATranscodeWhoseDecodeFailsSaysWhyAndWritesNothing)
         SCOPED_TRACE(test.name);
         CJpegCodec codec;
         ASSERT_TRUE(codec.DecodeCarriers(file).IsOk());
-        const std::string path = m_scratch.Path("failed.jpg");
+        const std::string path = (m_scratch / "failed.jpg").string();
         const JpegResult result = codec.Transcode(test.other, path);
         EXPECT_EQ(test.expected, result.status) << result.Reason();
         EXPECT_FALSE(std::ifstream(path).good());
