@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 // Decoding of the scan (ITU-T T.81 F.2): Huffman decoding of every block,
 // collection of the carrier bits, dequantization and inverse DCT into one MCU
@@ -30,22 +31,40 @@ struct ComponentState {
     std::int16_t predictor = 0;
 };
 
-// T.81 F.2.2: one block's coefficients, in natural order, into `block`
-// (which must be all zero on entry). The masks receive a bit for every row
-// and column that holds a decoded coefficient.
-inline JpegStatus DecodeBlock(
-    CJpegBitReader& reader, ComponentState& component, std::int16_t* block, unsigned& rowMask, unsigned& columnMask)
+// What a walk through one block keeps: every coefficient, in natural order,
+// with a bit for every row and column that holds one (a full decode), or only
+// whether the carrier coefficient was coded (collecting the carrier bits).
+struct DecodedBlock {
+    std::int16_t* coefficients = nullptr; // all zero on entry
+    unsigned rowMask = 0;
+    unsigned columnMask = 0;
+};
+struct CarrierOfBlock {
+    bool coded = false;
+};
+
+// T.81 F.2.2: one block of the scan, with every check whatever is kept. A
+// coefficient that is skipped has its bits passed over; EXTEND of a
+// magnitude category of 1 or more never gives 0, so a coded coefficient is a
+// non-zero one.
+template <typename Output>
+inline JpegStatus WalkBlock(CJpegBitReader& reader, ComponentState& component, Output& output)
 {
+    constexpr bool kKeepCoefficients = std::is_same_v<Output, DecodedBlock>;
     const int category = DecodeHuffman(reader, *component.dcTable);
     if (category < 0)
         return JpegStatus::BadHuffmanCode;
     if (category > 15)
         return JpegStatus::BadDifferenceCategory;
-    const std::int32_t difference = reader.ReceiveExtend(category);
-    component.predictor = std::int16_t(difference + component.predictor);
-    block[0] = component.predictor;
-    rowMask = 1;
-    columnMask = 1;
+    if constexpr (kKeepCoefficients) {
+        const std::int32_t difference = reader.ReceiveExtend(category);
+        component.predictor = std::int16_t(difference + component.predictor);
+        output.coefficients[0] = component.predictor;
+        output.rowMask = 1;
+        output.columnMask = 1;
+    } else {
+        reader.SkipBits(category);
+    }
 
     const JpegHuffmanTable& acTable = *component.acTable;
     for (int k = 1;;) {
@@ -65,52 +84,15 @@ inline JpegStatus DecodeBlock(
         k += run;
         if (k > 63)
             return JpegStatus::BadCoefficientRun;
-        const int natural = kZigzagToNatural[std::size_t(k)];
-        block[natural] = std::int16_t(reader.ReceiveExtend(size));
-        rowMask |= 1u << (natural >> 3);
-        columnMask |= 1u << (natural & 7);
-        if (k == 63)
-            break;
-        ++k;
-    }
-    if (reader.Overrun())
-        return reader.StoppedAtMarker() ? JpegStatus::EntropyDataInterrupted : JpegStatus::EntropyDataTruncated;
-    return JpegStatus::Ok;
-}
-
-// The same walk through one block with the same checks, keeping nothing but
-// whether the carrier coefficient was coded: EXTEND of a magnitude category
-// of 1 or more never gives 0, so a coded coefficient is a non-zero one.
-inline JpegStatus SkipBlock(CJpegBitReader& reader, const ComponentState& component, bool& carrierCoded)
-{
-    const int category = DecodeHuffman(reader, *component.dcTable);
-    if (category < 0)
-        return JpegStatus::BadHuffmanCode;
-    if (category > 15)
-        return JpegStatus::BadDifferenceCategory;
-    reader.SkipBits(category);
-
-    carrierCoded = false;
-    const JpegHuffmanTable& acTable = *component.acTable;
-    for (int k = 1;;) {
-        const int symbol = DecodeHuffman(reader, acTable);
-        if (symbol < 0)
-            return JpegStatus::BadHuffmanCode;
-        const int run = symbol >> 4;
-        const int size = symbol & 15;
-        if (size == 0) {
-            if (run != 15)
-                break;
-            k += 16;
-            if (k > 64)
-                return JpegStatus::BadCoefficientRun;
-            continue;
+        if constexpr (kKeepCoefficients) {
+            const int natural = kZigzagToNatural[std::size_t(k)];
+            output.coefficients[natural] = std::int16_t(reader.ReceiveExtend(size));
+            output.rowMask |= 1u << (natural >> 3);
+            output.columnMask |= 1u << (natural & 7);
+        } else {
+            output.coded |= k == kCarrierZigzagIndex;
+            reader.SkipBits(size);
         }
-        k += run;
-        if (k > 63)
-            return JpegStatus::BadCoefficientRun;
-        carrierCoded |= k == kCarrierZigzagIndex;
-        reader.SkipBits(size);
         if (k == 63)
             break;
         ++k;
@@ -224,11 +206,11 @@ JpegStatus CJpegCodec::DecodeScan()
                 ComponentState& component = components[c];
                 for (int blockRow = 0; blockRow < component.vertical; ++blockRow) {
                     for (int blockColumn = 0; blockColumn < component.horizontal; ++blockColumn) {
-                        unsigned rowMask = 0;
-                        unsigned columnMask = 0;
-                        if (JpegStatus status = DecodeBlock(reader, component, block, rowMask, columnMask);
-                            status != JpegStatus::Ok)
+                        DecodedBlock decoded { block };
+                        if (JpegStatus status = WalkBlock(reader, component, decoded); status != JpegStatus::Ok)
                             return status;
+                        const unsigned rowMask = decoded.rowMask;
+                        const unsigned columnMask = decoded.columnMask;
                         if (component.carriesBit) {
                             if (block[kCarrierNaturalIndex] != 0 && m_carrierBitIndex < containerBits)
                                 m_containerBuffer[m_carrierBitIndex / 8]
@@ -296,13 +278,13 @@ JpegStatus CJpegCodec::DecodeScanCarriers(std::size_t mcuCount, std::size_t cont
     unsigned mcusSinceRestart = 0;
     for (std::size_t mcu = 0; mcu < mcuCount; ++mcu) {
         for (int c = 0; c < componentCount; ++c) {
-            const ComponentState& component = components[c];
+            ComponentState& component = components[c];
             for (int blocks = component.horizontal * component.vertical; blocks > 0; --blocks) {
-                bool carrierCoded = false;
-                if (JpegStatus status = SkipBlock(reader, component, carrierCoded); status != JpegStatus::Ok)
+                CarrierOfBlock carrier;
+                if (JpegStatus status = WalkBlock(reader, component, carrier); status != JpegStatus::Ok)
                     return status;
                 if (component.carriesBit) {
-                    if (carrierCoded && m_carrierBitIndex < containerBits)
+                    if (carrier.coded && m_carrierBitIndex < containerBits)
                         m_containerBuffer[m_carrierBitIndex / 8] |= std::uint8_t(0x80u >> (m_carrierBitIndex % 8));
                     ++m_carrierBitIndex;
                     ++m_carriedCount;
