@@ -1,6 +1,7 @@
 // Runs the built veilmark-cli as a separate process, the way scripts use it.
 
 #include "support/BmpMaker.h"
+#include "support/CliRunner.h"
 
 #include "support/TestFiles.h"
 
@@ -24,13 +25,6 @@ extern char** environ;
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-    long peakMemoryKiB = 0; // the largest resident size the run reached
-};
-
 // A message of `length` bytes using every byte value but zero.
 std::string PatternedMessage(std::size_t length)
 {
@@ -45,33 +39,7 @@ protected:
     // Runs veilmark-cli with `arguments`, feeding `input` on standard input.
     RunResult Run(const std::vector<std::string>& arguments, const std::string& input = {})
     {
-        WriteText(m_folder / ".stdin", input);
-        const std::string program = std::string(VEILMARK_BIN_DIR) + "/veilmark-cli";
-        std::vector<char*> argv { const_cast<char*>(program.c_str()) };
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-
-        const std::string in = m_folder / ".stdin", out = m_folder / ".stdout", err = m_folder / ".stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addchdir_np(&actions, m_folder.Path().c_str());
-        pid_t child = 0;
-        RunResult result;
-        if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-            int wait = 0;
-            rusage usage {};
-            ::wait4(child, &wait, 0, &usage);
-            result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
-            result.peakMemoryKiB = usage.ru_maxrss;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = ReadText(out);
-        result.err = ReadText(err);
-        return result;
+        return RunCli(m_folder.Path(), arguments, input);
     }
 
     // Runs veilmark-cli with a standard input that never ends ("y\n" again

@@ -2,6 +2,7 @@
 
 #include "jpeg/JpegCoefficientFile.h"
 #include "support/BmpMaker.h"
+#include "support/CliRunner.h"
 #include "support/JpegTestSupport.h"
 #include "support/PngMaker.h"
 #include "support/TestFiles.h"
@@ -16,40 +17,12 @@ extern char** environ;
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 class SealedCli : public testing::Test {
 protected:
+    // Runs veilmark-cli with `arguments`, feeding `input` on standard input.
     RunResult Run(const std::vector<std::string>& arguments, const std::string& input = {})
     {
-        Put(".stdin", input);
-        const std::string program = std::string(VEILMARK_BIN_DIR) + "/veilmark-cli";
-        std::vector<char*> argv { const_cast<char*>(program.c_str()) };
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        const std::string in = Path(".stdin"), out = Path(".stdout"), err = Path(".stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addchdir_np(&actions, m_folder.Path().c_str());
-        pid_t child = 0;
-        RunResult result;
-        if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-            int wait = 0;
-            ::waitpid(child, &wait, 0);
-            result.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : 128 + WTERMSIG(wait);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = ReadText(out);
-        result.err = ReadText(err);
-        return result;
+        return RunCli(m_folder.Path(), arguments, input);
     }
 
     static void ExpectFailure(const RunResult& result, int status, const std::string& fragment)
