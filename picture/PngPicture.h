@@ -10,9 +10,9 @@
 
 // A PNG file as a picture whose colour samples can change by one step. The
 // image is decoded with libpng into whole rows; saving encodes the rows again
-// with the same header (size, bit depth, colour type, interlacing) and puts the
-// new image data in place of the old, so every other chunk of the file, known
-// or not, stays byte for byte where it was.
+// for the same header (size, bit depth, colour type, interlacing; see
+// PngImageData.h) and puts the new image data in place of the old, so every
+// other chunk of the file, known or not, stays byte for byte where it was.
 //
 // Samples: the grey or red, green and blue channels of 8- and 16-bit grey,
 // grey-alpha, RGB and RGBA pictures (16-bit samples are big-endian, as PNG
@@ -49,10 +49,6 @@ public:
     const std::string& WhyNoSamples() const { return m_strNoSamples; }
     // The samples of the decoded rows (empty grid when there are none).
     SampleGrid GetSampleGrid();
-
-    // zlib level of the encoder; its strategy and row filter are in
-    // PngPicture.cpp.
-    static constexpr int kCompressionLevel = 1;
 
 private:
     bool Fail(std::string reason);
