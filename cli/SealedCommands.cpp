@@ -2,6 +2,7 @@
 
 #include "base/FileIO.h"
 #include "cli/ExitStatus.h"
+#include "sealed/MasterKeyDerivation.h"
 #include "sealed/SealedContainer.h"
 #include "sealed/SealedPicture.h"
 
@@ -108,19 +109,23 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
         return Fail(kExitUsage,
             std::string("OUTPUT must be a picture of the same kind as PICTURE (a name ending in ")
                 + ExtensionsOf(PictureKindFromPath(request.picture)) + ")");
+    // A password that needs no prompt is read first, so that its Argon2id
+    // evaluation runs while the picture is decoded.
+    std::string password;
+    bool havePassword = false;
+    CMasterKeyDerivation derivation;
+    if (request.passwordFirst || request.passwordFromFile) {
+        if (const int status = readPassword(password); status != kExitOk)
+            return status;
+        havePassword = true;
+        derivation.Start(password);
+    }
+
     CSealedPicture picture;
     if (const int status = LoadSealedPicture(request.picture, picture); status != kExitOk)
         return status;
     if (!picture.HasElements())
         return Fail(kExitBadPicture, request.picture + ": " + picture.GetReason());
-
-    std::string password;
-    bool havePassword = false;
-    if (request.passwordFirst) {
-        if (const int status = readPassword(password); status != kExitOk)
-            return status;
-        havePassword = true;
-    }
 
     SealedPayload payload;
     std::string error;
@@ -142,7 +147,7 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
         if (!ReadFilePrefix(*request.messageFile, readLimit, payload.bytes, error))
             return Fail(kExitUsage, "cannot read the message file " + *request.messageFile + ": " + error);
     } else {
-        if (!havePassword && ::isatty(STDIN_FILENO))
+        if (!request.passwordFirst && ::isatty(STDIN_FILENO))
             std::fputs("Type the message, then press Ctrl-D on a line of its own.\n", stderr);
         std::string message;
         if (!input.TakeRest(message, error, readLimit))
@@ -163,7 +168,9 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
         if (const int status = readPassword(password); status != kExitOk)
             return status;
     }
-    switch (const SealedStatus status = SealPayload(picture.GetElements(), password, payload)) {
+    SealOptions options;
+    options.derived = &derivation;
+    switch (const SealedStatus status = SealPayload(picture.GetElements(), password, payload, options)) {
     case SealedStatus::Ok:
         break;
     case SealedStatus::DoesNotFit:
