@@ -175,3 +175,25 @@ TEST(PngEncoding, LargePictureSplitsIntoBandsThatLibpngReads)
 }
 
 } // namespace
+
+// A drawing of flat areas on a gradient is run-length coded: Huffman coding
+// alone could not go below one bit per byte.
+TEST(PngEncoding, FlatAndGradientPicturesStaySmall)
+{
+    PngImageLayout layout;
+    layout.width = 600;
+    layout.height = 400;
+    layout.bitsPerPixel = 24;
+    layout.rowBytes = 600 * 3;
+    std::vector<std::uint8_t> rows(layout.rowBytes * layout.height);
+    for (std::size_t y = 0; y < layout.height; ++y)
+        for (std::size_t x = 0; x < layout.width; ++x)
+            for (std::size_t c = 0; c < 3; ++c)
+                rows[y * layout.rowBytes + x * 3 + c]
+                    = x > 100 && x < 300 && y > 50 && y < 250 ? std::uint8_t(30 * c) : std::uint8_t(y / 2 + 40 * c);
+    layout.rows = rows.data();
+    std::vector<std::uint8_t> stream;
+    std::string error;
+    ASSERT_TRUE(DeflatePngImageData(layout, stream, error, 1, rows.size() / 3)) << error;
+    EXPECT_LT(stream.size(), rows.size() / 50);
+}
