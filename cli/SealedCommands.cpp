@@ -31,13 +31,13 @@ CSealedPicture::Format SealedFormatOf(PictureKind kind)
 }
 
 // Loads `path` as a sealed cover of the kind its name gives; prints why not.
-int LoadSealedPicture(const std::string& path, CSealedPicture& picture)
+int LoadSealedPicture(const std::string& path, CSealedPicture& picture, bool willSave = false)
 {
     const PictureKind kind = PictureKindFromPath(path);
     std::string reason;
     if (!CanHoldSealed(path, reason))
         return Fail(kExitBadPicture, path + ": " + reason);
-    if (!picture.Load(path))
+    if (!picture.Load(path, willSave))
         return Fail(kExitBadPicture, path + ": " + picture.GetReason());
     if (picture.GetFormat() != SealedFormatOf(kind))
         return Fail(kExitBadPicture,
@@ -122,7 +122,7 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
     }
 
     CSealedPicture picture;
-    if (const int status = LoadSealedPicture(request.picture, picture); status != kExitOk)
+    if (const int status = LoadSealedPicture(request.picture, picture, true); status != kExitOk)
         return status;
     if (!picture.HasElements())
         return Fail(kExitBadPicture, request.picture + ": " + picture.GetReason());

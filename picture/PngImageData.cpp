@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -57,9 +59,11 @@ struct PassLayout {
     std::uint64_t firstScanline = 0;
 };
 
-class CImageDataWriter {
+} // namespace
+
+class CPngImageDataEncoder::CWriter {
 public:
-    CImageDataWriter(const PngImageLayout& layout, std::uint64_t bandBytes)
+    CWriter(const PngImageLayout& layout, std::uint64_t bandBytes)
         : m_layout(layout)
         , m_bandBytes(std::max<std::uint64_t>(1, bandBytes))
         , m_filterDistance(std::max(1u, layout.bitsPerPixel / 8))
@@ -85,12 +89,61 @@ public:
         m_bands.resize(m_bandCount);
     }
 
-    bool Run(unsigned threads, std::vector<std::uint8_t>& stream, std::string& error)
+    ~CWriter() { StopAhead(); }
+
+    void StartAhead()
     {
+        if (m_layout.interlaced || m_ahead.joinable())
+            return;
+        try {
+            m_ahead = std::thread([this] { RunAhead(); });
+        } catch (const std::system_error&) {
+            // Every band is deflated when the picture is saved.
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
+    void RowsDecoded(std::uint32_t rows)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_rowsDecoded = rows;
+        }
+        m_rowsReady.notify_one();
+    }
+
+    void StopAhead()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_bStopping = true;
+        }
+        m_rowsReady.notify_one();
+        if (m_ahead.joinable())
+            m_ahead.join();
+    }
+
+    bool Finish(
+        const std::uint8_t* changedRows, unsigned threads, std::vector<std::uint8_t>& stream, std::string& error)
+    {
+        StopAhead();
+        m_pending.clear();
+        for (std::size_t index = 0; index < m_bandCount; ++index) {
+            Band& band = m_bands[index];
+            if (band.ready && changedRows && !m_layout.interlaced)
+                for (std::uint64_t row = BandStart(index); band.ready && row < BandStart(index + 1); ++row)
+                    band.ready = changedRows[row] == 0;
+            if (!band.ready) {
+                band = Band {};
+                m_pending.push_back(index);
+            }
+        }
         if (threads == 0)
             threads = std::thread::hardware_concurrency();
         threads = std::clamp<unsigned>(threads, 1, kMaxThreads);
-        const std::size_t helperCount = std::min<std::size_t>(threads - 1, m_bandCount - 1);
+        const std::size_t helperCount
+            = m_pending.empty() ? 0 : std::min<std::size_t>(threads - 1, m_pending.size() - 1);
+        m_nextBand = 0;
         std::vector<std::thread> helpers;
         try {
             helpers.reserve(helperCount);
@@ -138,16 +191,37 @@ private:
         uLong adler = 1;
         std::uint64_t filteredBytes = 0;
         std::string error;
+        bool ready = false; // deflated from the rows as they are
     };
 
     void DeflateBands() noexcept
     {
-        for (std::size_t band; (band = m_nextBand.fetch_add(1)) < m_bandCount;) {
-            try {
-                DeflateBand(band);
-            } catch (const std::bad_alloc&) {
-                m_bands[band].error = "Out of memory while encoding the picture";
+        for (std::size_t next; (next = m_nextBand.fetch_add(1)) < m_pending.size();)
+            DeflateBandOrFail(m_pending[next]);
+    }
+
+    void DeflateBandOrFail(std::size_t index) noexcept
+    {
+        try {
+            DeflateBand(index);
+        } catch (const std::bad_alloc&) {
+            m_bands[index].error = "Out of memory while encoding the picture";
+        }
+        m_bands[index].ready = m_bands[index].error.empty();
+    }
+
+    // Deflates the bands in order, each once the decoder has all its rows.
+    // Without interlacing, scanline r is row r.
+    void RunAhead() noexcept
+    {
+        for (std::size_t index = 0; index < m_bandCount; ++index) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_rowsReady.wait(lock, [&] { return m_bStopping || m_rowsDecoded >= BandStart(index + 1); });
+                if (m_bStopping)
+                    return;
             }
+            DeflateBandOrFail(index);
         }
     }
 
@@ -271,7 +345,7 @@ private:
         }
     }
 
-    const PngImageLayout& m_layout;
+    const PngImageLayout m_layout;
     const std::uint64_t m_bandBytes;
     const std::size_t m_filterDistance;
     std::vector<PassLayout> m_passes;
@@ -279,10 +353,39 @@ private:
     std::uint64_t m_filteredBytes = 0;
     std::size_t m_bandCount = 1;
     std::vector<Band> m_bands;
+    std::vector<std::size_t> m_pending; // bands to deflate when finishing
     std::atomic<std::size_t> m_nextBand { 0 };
+
+    std::thread m_ahead;
+    std::mutex m_mutex;
+    std::condition_variable m_rowsReady;
+    std::uint64_t m_rowsDecoded = 0;
+    bool m_bStopping = false;
 };
 
-} // namespace
+CPngImageDataEncoder::CPngImageDataEncoder(const PngImageLayout& layout, std::uint64_t bandBytes)
+    : m_pWriter(std::make_unique<CWriter>(layout, bandBytes))
+{
+}
+
+CPngImageDataEncoder::~CPngImageDataEncoder() = default;
+
+void CPngImageDataEncoder::StartAhead() { m_pWriter->StartAhead(); }
+
+void CPngImageDataEncoder::RowsDecoded(std::uint32_t rows) { m_pWriter->RowsDecoded(rows); }
+
+void CPngImageDataEncoder::StopAhead() { m_pWriter->StopAhead(); }
+
+bool CPngImageDataEncoder::Finish(
+    const std::uint8_t* changedRows, std::vector<std::uint8_t>& stream, std::string& error, unsigned threads)
+{
+    try {
+        return m_pWriter->Finish(changedRows, threads, stream, error);
+    } catch (const std::bad_alloc&) {
+        error = "Out of memory while encoding the picture";
+        return false;
+    }
+}
 
 bool DeflatePngImageData(const PngImageLayout& layout, std::vector<std::uint8_t>& stream, std::string& error,
     unsigned threads, std::uint64_t bandBytes)
@@ -292,8 +395,8 @@ bool DeflatePngImageData(const PngImageLayout& layout, std::vector<std::uint8_t>
         return false;
     }
     try {
-        CImageDataWriter writer(layout, bandBytes);
-        return writer.Run(threads, stream, error);
+        CPngImageDataEncoder encoder(layout, bandBytes);
+        return encoder.Finish(nullptr, stream, error, threads);
     } catch (const std::bad_alloc&) {
         error = "Out of memory while encoding the picture";
         return false;

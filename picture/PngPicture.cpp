@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <png.h>
 #include <utility>
@@ -32,7 +33,12 @@ struct MemorySource {
 struct CodecState {
     std::string error;
     std::vector<png_bytep> rows;
+    bool encodeAhead = false;
+    std::unique_ptr<CPngImageDataEncoder> ahead;
 };
+
+// Rows decoded between two reports to the encoder that deflates ahead.
+constexpr std::uint32_t kRowsPerReport = 16;
 
 void OnError(png_structp png, png_const_charp message)
 {
@@ -92,6 +98,20 @@ bool WalkChunks(std::span<const std::uint8_t> file, std::vector<Chunk>& chunks, 
     return false;
 }
 
+unsigned ChannelCount(int colorType)
+{
+    switch (colorType) {
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return 2;
+    case PNG_COLOR_TYPE_RGB:
+        return 3;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+        return 4;
+    default: // grey, palette
+        return 1;
+    }
+}
+
 bool DecodeRows(CodecState& state, std::span<const std::uint8_t> file, std::uint64_t maxImageBytes,
     std::vector<std::uint8_t>& image, std::uint32_t& width, std::uint32_t& height, int& bitDepth, int& colorType,
     bool& interlaced, bool& colorKey, std::size_t& rowBytes)
@@ -139,7 +159,31 @@ bool DecodeRows(CodecState& state, std::span<const std::uint8_t> file, std::uint
         png_error(png, "Out of memory for the picture");
     for (std::uint32_t row = 0; row < height; ++row)
         state.rows[row] = image.data() + std::size_t(row) * rowBytes;
-    png_read_image(png, state.rows.data());
+    if (state.encodeAhead && !interlaced) {
+        try {
+            PngImageLayout layout;
+            layout.rows = image.data();
+            layout.rowBytes = rowBytes;
+            layout.width = width;
+            layout.height = height;
+            layout.bitsPerPixel = ChannelCount(colorType) * unsigned(bitDepth);
+            state.ahead = std::make_unique<CPngImageDataEncoder>(layout);
+            state.ahead->StartAhead();
+        } catch (const std::bad_alloc&) {
+            state.ahead.reset(); // the whole image is deflated when it is saved
+        }
+    }
+    if (state.ahead) {
+        // Rows in order (no interlacing), each batch handed to the encoder.
+        for (std::uint32_t row = 0; row < height;) {
+            const std::uint32_t count = std::min(kRowsPerReport, height - row);
+            png_read_rows(png, state.rows.data() + row, nullptr, count);
+            row += count;
+            state.ahead->RowsDecoded(row);
+        }
+    } else {
+        png_read_image(png, state.rows.data());
+    }
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
@@ -166,20 +210,6 @@ void AppendImageData(std::vector<std::uint8_t>& out, std::span<const std::uint8_
     }
 }
 
-unsigned ChannelCount(int colorType)
-{
-    switch (colorType) {
-    case PNG_COLOR_TYPE_GRAY_ALPHA:
-        return 2;
-    case PNG_COLOR_TYPE_RGB:
-        return 3;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-        return 4;
-    default: // grey, palette
-        return 1;
-    }
-}
-
 } // namespace
 
 bool CPngPicture::Fail(std::string reason)
@@ -197,8 +227,10 @@ bool CPngPicture::Load(const std::string& path)
     return LoadFromBytes(std::move(file));
 }
 
-bool CPngPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t maxImageBytes)
+bool CPngPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t maxImageBytes, bool encodeAhead)
 {
+    m_pEncoder.reset();
+    m_changedRows.clear();
     m_image.clear();
     m_file.clear();
     m_strNoSamples.clear();
@@ -206,11 +238,24 @@ bool CPngPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t ma
         return Fail("This is not a PNG file");
 
     CodecState state;
+    state.encodeAhead = encodeAhead;
     std::vector<std::uint8_t> image;
     bool colorKey = false;
-    if (!DecodeRows(state, file, maxImageBytes, image, m_width, m_height, m_bitDepth, m_colorType, m_bInterlaced,
-            colorKey, m_rowBytes))
+    const bool decoded = DecodeRows(state, file, maxImageBytes, image, m_width, m_height, m_bitDepth, m_colorType,
+        m_bInterlaced, colorKey, m_rowBytes);
+    // The rows are the encoder's to read only while they are decoded.
+    if (state.ahead)
+        state.ahead->StopAhead();
+    if (!decoded)
         return Fail("The PNG file is damaged or not supported: " + state.error);
+    if (state.ahead) {
+        try {
+            m_changedRows.assign(m_height, 0);
+            m_pEncoder = std::move(state.ahead);
+        } catch (const std::bad_alloc&) {
+            m_changedRows.clear();
+        }
+    }
     std::vector<Chunk> chunks;
     std::size_t end = 0;
     if (!WalkChunks(file, chunks, end))
@@ -263,6 +308,7 @@ SampleGrid CPngPicture::GetSampleGrid()
     for (std::size_t channel = 0; channel < grid.channelCount; ++channel)
         grid.channels[channel] = { std::uint8_t(channel * sampleBytes), 0, sampleBytes == 2 ? 0xFFFFu : 0xFFu };
     grid.pixels = m_image.data();
+    grid.changedRows = m_changedRows.empty() ? nullptr : m_changedRows.data();
     grid.rowStride = m_rowBytes;
     grid.rows = m_height;
     grid.pixelsPerRow = m_width;
@@ -282,8 +328,14 @@ bool CPngPicture::EncodeToBytes(std::vector<std::uint8_t>& file)
     layout.interlaced = m_bInterlaced;
     std::vector<std::uint8_t> stream;
     std::string error;
-    if (!DeflatePngImageData(layout, stream, error))
+    // Bands deflated while the picture was decoded are taken as they are
+    // unless a row of theirs changed since; that is the encoder's only use.
+    if (std::unique_ptr<CPngImageDataEncoder> ahead = std::move(m_pEncoder)) {
+        if (!ahead->Finish(m_changedRows.data(), stream, error))
+            return Fail("The picture cannot be encoded: " + error);
+    } else if (!DeflatePngImageData(layout, stream, error)) {
         return Fail("The picture cannot be encoded: " + error);
+    }
 
     // The header and every other chunk are the loaded ones, so the new image
     // data only has to take the old image data's place.

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "picture/PngImageData.h"
 #include "picture/SampleGrid.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,8 +28,12 @@ public:
     static constexpr std::uint64_t kDefaultMaxImageBytes = std::uint64_t(1) << 30;
 
     [[nodiscard]] bool Load(const std::string& path);
+    // With `encodeAhead`, a picture without interlacing is deflated band by
+    // band while it is decoded, for a save that is coming: the save then
+    // deflates only the bands whose rows changed, which every change must
+    // mark through the sample grid's changedRows.
     [[nodiscard]] bool LoadFromBytes(
-        std::vector<std::uint8_t> file, std::uint64_t maxImageBytes = kDefaultMaxImageBytes);
+        std::vector<std::uint8_t> file, std::uint64_t maxImageBytes = kDefaultMaxImageBytes, bool encodeAhead = false);
 
     // Writes the file atomically; false with a reason on failure.
     [[nodiscard]] bool Save(const std::string& path);
@@ -55,6 +61,8 @@ private:
 
     std::vector<std::uint8_t> m_file; // as read
     std::vector<std::uint8_t> m_image; // decoded rows, top to bottom, no padding
+    std::unique_ptr<CPngImageDataEncoder> m_pEncoder; // bands deflated while loading, until a save
+    std::vector<std::uint8_t> m_changedRows; // one flag per row, beside m_pEncoder
     std::size_t m_rowBytes = 0;
     std::uint32_t m_width = 0;
     std::uint32_t m_height = 0;

@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PngEncoding,
 // saved on as many threads as the machine has.
 TEST(PngEncoding, LargePictureSplitsIntoBandsThatLibpngReads)
 {
-    const PngShape shape = Shape(PNG_COLOR_TYPE_RGB, 8, 1500, 2100, false);
+    const PngShape shape = Shape(PNG_COLOR_TYPE_RGB, 8, 400, 300, false);
     const std::vector<std::uint8_t> rows = MakePngRows(shape);
     ASSERT_GT(rows.size(), 2 * kPngBandBytes);
     CPngPicture picture;
