@@ -2,6 +2,7 @@
 
 #include "base/FileIO.h"
 #include "cli/ExitStatus.h"
+#include "sealed/MasterKeyDerivation.h"
 #include "sealed/SealedContainer.h"
 #include "sealed/SealedPicture.h"
 
@@ -30,13 +31,13 @@ CSealedPicture::Format SealedFormatOf(PictureKind kind)
 }
 
 // Loads `path` as a sealed cover of the kind its name gives; prints why not.
-int LoadSealedPicture(const std::string& path, CSealedPicture& picture)
+int LoadSealedPicture(const std::string& path, CSealedPicture& picture, bool willSave = false)
 {
     const PictureKind kind = PictureKindFromPath(path);
     std::string reason;
     if (!CanHoldSealed(path, reason))
         return Fail(kExitBadPicture, path + ": " + reason);
-    if (!picture.Load(path))
+    if (!picture.Load(path, willSave))
         return Fail(kExitBadPicture, path + ": " + picture.GetReason());
     if (picture.GetFormat() != SealedFormatOf(kind))
         return Fail(kExitBadPicture,
@@ -108,19 +109,23 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
         return Fail(kExitUsage,
             std::string("OUTPUT must be a picture of the same kind as PICTURE (a name ending in ")
                 + ExtensionsOf(PictureKindFromPath(request.picture)) + ")");
-    CSealedPicture picture;
-    if (const int status = LoadSealedPicture(request.picture, picture); status != kExitOk)
-        return status;
-    if (!picture.HasElements())
-        return Fail(kExitBadPicture, request.picture + ": " + picture.GetReason());
-
+    // A password that needs no prompt is read first, so that its Argon2id
+    // evaluation runs while the picture is decoded.
     std::string password;
     bool havePassword = false;
-    if (request.passwordFirst) {
+    CMasterKeyDerivation derivation;
+    if (request.passwordFirst || request.passwordFromFile) {
         if (const int status = readPassword(password); status != kExitOk)
             return status;
         havePassword = true;
+        derivation.Start(password);
     }
+
+    CSealedPicture picture;
+    if (const int status = LoadSealedPicture(request.picture, picture, true); status != kExitOk)
+        return status;
+    if (!picture.HasElements())
+        return Fail(kExitBadPicture, request.picture + ": " + picture.GetReason());
 
     SealedPayload payload;
     std::string error;
@@ -142,7 +147,7 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
         if (!ReadFilePrefix(*request.messageFile, readLimit, payload.bytes, error))
             return Fail(kExitUsage, "cannot read the message file " + *request.messageFile + ": " + error);
     } else {
-        if (!havePassword && ::isatty(STDIN_FILENO))
+        if (!request.passwordFirst && ::isatty(STDIN_FILENO))
             std::fputs("Type the message, then press Ctrl-D on a line of its own.\n", stderr);
         std::string message;
         if (!input.TakeRest(message, error, readLimit))
@@ -163,7 +168,9 @@ int RunSealedHide(const SealedHideRequest& request, CStandardInput& input, const
         if (const int status = readPassword(password); status != kExitOk)
             return status;
     }
-    switch (const SealedStatus status = SealPayload(picture.GetElements(), password, payload)) {
+    SealOptions options;
+    options.derived = &derivation;
+    switch (const SealedStatus status = SealPayload(picture.GetElements(), password, payload, options)) {
     case SealedStatus::Ok:
         break;
     case SealedStatus::DoesNotFit:

@@ -26,6 +26,7 @@ struct SealedHideRequest {
     std::optional<std::string> messageFile;
     std::optional<std::string> file; // hide this whole file, with its name
     bool passwordFirst = false; // the password is the first line of standard input
+    bool passwordFromFile = false; // --password-file: no prompt on the terminal
 };
 
 // Gets the password (asking twice for a new one); returns an exit status.

@@ -240,7 +240,7 @@ int RunHide(const Arguments& arguments)
     if (arguments.sealed) {
         CStandardInput input;
         SealedHideRequest request { inputPath, outputPath, arguments.messageFile, arguments.file,
-            arguments.passwordFile && *arguments.passwordFile == "-" };
+            arguments.passwordFile && *arguments.passwordFile == "-", arguments.passwordFile.has_value() };
         return RunSealedHide(
             request, input, [&](std::string& password) { return ReadPassword(arguments, input, true, password); });
     }

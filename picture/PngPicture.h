@@ -1,18 +1,20 @@
 #pragma once
 
+#include "picture/PngImageData.h"
 #include "picture/SampleGrid.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 // A PNG file as a picture whose colour samples can change by one step. The
 // image is decoded with libpng into whole rows; saving encodes the rows again
-// with the same header (size, bit depth, colour type, interlacing) and puts the
-// new image data in place of the old, so every other chunk of the file, known
-// or not, stays byte for byte where it was.
+// for the same header (size, bit depth, colour type, interlacing; see
+// PngImageData.h) and puts the new image data in place of the old, so every
+// other chunk of the file, known or not, stays byte for byte where it was.
 //
 // Samples: the grey or red, green and blue channels of 8- and 16-bit grey,
 // grey-alpha, RGB and RGBA pictures (16-bit samples are big-endian, as PNG
@@ -26,8 +28,12 @@ public:
     static constexpr std::uint64_t kDefaultMaxImageBytes = std::uint64_t(1) << 30;
 
     [[nodiscard]] bool Load(const std::string& path);
+    // With `encodeAhead`, a picture without interlacing is deflated band by
+    // band while it is decoded, for a save that is coming: the save then
+    // deflates only the bands whose rows changed, which every change must
+    // mark through the sample grid's changedRows.
     [[nodiscard]] bool LoadFromBytes(
-        std::vector<std::uint8_t> file, std::uint64_t maxImageBytes = kDefaultMaxImageBytes);
+        std::vector<std::uint8_t> file, std::uint64_t maxImageBytes = kDefaultMaxImageBytes, bool encodeAhead = false);
 
     // Writes the file atomically; false with a reason on failure.
     [[nodiscard]] bool Save(const std::string& path);
@@ -50,15 +56,13 @@ public:
     // The samples of the decoded rows (empty grid when there are none).
     SampleGrid GetSampleGrid();
 
-    // zlib level of the encoder; its strategy and row filter are in
-    // PngPicture.cpp.
-    static constexpr int kCompressionLevel = 1;
-
 private:
     bool Fail(std::string reason);
 
     std::vector<std::uint8_t> m_file; // as read
     std::vector<std::uint8_t> m_image; // decoded rows, top to bottom, no padding
+    std::unique_ptr<CPngImageDataEncoder> m_pEncoder; // bands deflated while loading, until a save
+    std::vector<std::uint8_t> m_changedRows; // one flag per row, beside m_pEncoder
     std::size_t m_rowBytes = 0;
     std::uint32_t m_width = 0;
     std::uint32_t m_height = 0;

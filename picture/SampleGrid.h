@@ -32,6 +32,9 @@ struct SampleGrid {
     bool bigEndian = false;
     std::size_t channelCount = 0;
     std::array<SampleChannel, kMaxChannels> channels {};
+    // When set, one flag per row that a change of one of the row's samples
+    // sets (the PNG encoder deflates again only the changed rows).
+    std::uint8_t* changedRows = nullptr;
 
     std::uint64_t SampleCount() const { return std::uint64_t(rows) * pixelsPerRow * channelCount; }
 };

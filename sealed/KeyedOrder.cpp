@@ -59,8 +59,14 @@ void CKeyedOrder::Expect(std::uint64_t draws)
     // A moved entry costs a map node of some 32 bytes and a hashed look-up,
     // some ten times a swap in a whole array of 4 bytes per element: the map
     // pays only for a few draws in a large cover.
-    if (!m_order.empty() || draws * 256 < m_count)
+    if (!m_order.empty())
         return;
+    if (draws * 256 < m_count) {
+        // Every draw moves at most one entry into the map.
+        m_moved.reserve(std::size_t(draws));
+        m_positions.reserve(std::size_t(draws));
+        return;
+    }
     m_order.resize(m_count);
     std::iota(m_order.begin(), m_order.end(), std::uint32_t(0));
     for (const auto& [index, value] : m_moved)

@@ -65,4 +65,6 @@ void CSampleGridElements::Change(std::uint32_t index, bool up)
     const std::uint32_t changed = up ? value + 1 : value - 1;
     const std::uint32_t fieldMask = channel->maxValue << channel->shift;
     WriteWord(at, (word & ~fieldMask) | (changed << channel->shift));
+    if (m_grid.changedRows)
+        m_grid.changedRows[index / m_samplesPerRow] = 1;
 }

@@ -1,6 +1,7 @@
 #include "sealed/SealedContainer.h"
 
 #include "sealed/KeyedOrder.h"
+#include "sealed/MasterKeyDerivation.h"
 
 #include <algorithm>
 #include <array>
@@ -136,8 +137,12 @@ SealedStatus SealPayload(CCoverElements& elements, std::string_view password, co
     if (!StartSodium())
         return SealedStatus::OutOfMemory;
 
+    CMasterKeyDerivation* const derived
+        = options.derived && options.derived->IsFor(password, options.kdf) ? options.derived : nullptr;
     std::array<std::uint8_t, kSealedSaltBytes> salt {};
-    if (options.salt)
+    if (derived)
+        std::copy(derived->Salt(), derived->Salt() + kSealedSaltBytes, salt.begin());
+    else if (options.salt)
         std::copy(options.salt, options.salt + kSealedSaltBytes, salt.begin());
     else
         randombytes_buf(salt.data(), salt.size());
@@ -150,8 +155,13 @@ SealedStatus SealPayload(CCoverElements& elements, std::string_view password, co
         order->Draw(kSealedSaltBits, saltStream);
     }
     CSealedKey master;
-    if (!DeriveMasterKey(password, salt.data(), options.kdf, master))
+    if (derived) {
+        if (!derived->Finish())
+            return SealedStatus::OutOfMemory;
+        master = derived->MasterKey();
+    } else if (!DeriveMasterKey(password, salt.data(), options.kdf, master)) {
         return SealedStatus::OutOfMemory;
+    }
 
     const std::array<std::uint8_t, kSealedHeaderBytes> header = MakeHeader(payload);
     std::array<std::uint8_t, kSealedHeaderBytes + kSealedTagBytes> sealedHeader {};

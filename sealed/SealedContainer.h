@@ -58,9 +58,14 @@ std::uint64_t SealedCapacity(std::uint64_t elementCount, std::size_t nameLength 
 bool CanCarrySealed(std::uint64_t elementCount, std::size_t nameLength = 0);
 bool IsValidSealedName(std::string_view name);
 
+class CMasterKeyDerivation;
+
 struct SealOptions {
     SealedKdfParameters kdf = kSealedKdf;
     const std::uint8_t* salt = nullptr; // a fixed salt for known answers; random when null
+    // Salt and master key derived ahead for this password and `kdf`; used
+    // when set and started, in place of `salt` and a derivation of its own.
+    CMasterKeyDerivation* derived = nullptr;
     CDirectionSource* directions = nullptr; // random step directions when null
 };
 

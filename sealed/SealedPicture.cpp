@@ -16,7 +16,7 @@ constexpr std::uint64_t kCoefficientBytes = 2;
 
 } // namespace
 
-bool CSealedPicture::Load(const std::string& path)
+bool CSealedPicture::Load(const std::string& path, bool willSave)
 {
     std::vector<std::uint8_t> file;
     std::string error;
@@ -24,10 +24,10 @@ bool CSealedPicture::Load(const std::string& path)
         m_strReason = "The file cannot be read: " + error;
         return false;
     }
-    return LoadFromBytes(std::move(file));
+    return LoadFromBytes(std::move(file), CPngPicture::kDefaultMaxImageBytes, willSave);
 }
 
-bool CSealedPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t maxImageBytes)
+bool CSealedPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t maxImageBytes, bool willSave)
 {
     m_format = Format::None;
     m_pElements.reset();
@@ -35,7 +35,7 @@ bool CSealedPicture::LoadFromBytes(std::vector<std::uint8_t> file, std::uint64_t
     m_pJpeg.reset();
     m_strReason.clear();
     if (file.size() >= sizeof kPngSignature && std::memcmp(file.data(), kPngSignature, sizeof kPngSignature) == 0) {
-        if (!m_png.LoadFromBytes(std::move(file), maxImageBytes)) {
+        if (!m_png.LoadFromBytes(std::move(file), maxImageBytes, willSave)) {
             m_strReason = m_png.GetFailureReason();
             return false;
         }

@@ -21,9 +21,11 @@ class CSealedPicture {
 public:
     enum class Format { None, Bmp, Png, Jpeg };
 
-    [[nodiscard]] bool Load(const std::string& path);
-    [[nodiscard]] bool LoadFromBytes(
-        std::vector<std::uint8_t> file, std::uint64_t maxImageBytes = CPngPicture::kDefaultMaxImageBytes);
+    // `willSave` says that the picture is loaded to be saved again, which
+    // lets a PNG picture start encoding while it is decoded.
+    [[nodiscard]] bool Load(const std::string& path, bool willSave = false);
+    [[nodiscard]] bool LoadFromBytes(std::vector<std::uint8_t> file,
+        std::uint64_t maxImageBytes = CPngPicture::kDefaultMaxImageBytes, bool willSave = false);
     // Writes the picture atomically; false with a reason on failure.
     [[nodiscard]] bool Save(const std::string& path);
 

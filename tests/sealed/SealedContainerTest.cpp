@@ -1,5 +1,6 @@
 #include "sealed/SealedContainer.h"
 #include "sealed/KeyedOrder.h"
+#include "sealed/MasterKeyDerivation.h"
 #include "sealed/MatrixEmbedding.h"
 #include "support/SealedTestSupport.h"
 
@@ -236,6 +237,41 @@ TEST(SealedContainer, SameMessageTwiceGivesDifferentBits)
         differing += (first.bytes[i] & 1) != (second.bytes[i] & 1);
     // Fresh salts: different keys, positions and ciphertexts.
     EXPECT_GT(differing, 200u);
+}
+
+// A master key derived ahead on its own thread seals exactly as one derived
+// in place for its salt; it seals one message only, and never one under
+// another password.
+TEST(SealedContainer, KeyDerivedAheadSealsOnceAndOnlyForItsPassword)
+{
+    SealedPayload payload;
+    payload.bytes.assign(100, 'x');
+    CAlwaysUp up;
+    CMasterKeyDerivation derivation;
+    ASSERT_TRUE(derivation.Start("same", kCheapKdf));
+    const std::vector<std::uint8_t> salt(derivation.Salt(), derivation.Salt() + kSealedSaltBytes);
+    const auto seal = [&](std::string_view password, const std::uint8_t* fixedSalt, CMasterKeyDerivation* derived) {
+        ByteCover cover(20000, 5);
+        CSampleGridElements elements = cover.Elements();
+        SealOptions options;
+        options.kdf = kCheapKdf;
+        options.directions = &up;
+        options.salt = fixedSalt;
+        options.derived = derived;
+        EXPECT_EQ(SealPayload(elements, password, payload, options), SealedStatus::Ok);
+        SealedPayload opened;
+        EXPECT_EQ(OpenPayload(elements, password, opened, kCheapKdf), SealedStatus::Ok);
+        EXPECT_EQ(opened.bytes, payload.bytes);
+        return cover.bytes;
+    };
+    EXPECT_FALSE(derivation.IsFor("other", kCheapKdf));
+    seal("other", nullptr, &derivation); // not for this password: derives its own
+    const std::vector<std::uint8_t> ahead = seal("same", nullptr, &derivation);
+    EXPECT_EQ(ahead, seal("same", salt.data(), nullptr));
+    EXPECT_FALSE(derivation.IsFor("same", kCheapKdf));
+    const std::vector<std::uint8_t> again = seal("same", salt.data(), &derivation);
+    EXPECT_EQ(again, ahead) << "a used key must leave the salt to the caller";
+    EXPECT_NE(seal("same", nullptr, &derivation), ahead);
 }
 
 TEST(SealedContainer, EverySingleChangedElementIsCaught)
