@@ -147,11 +147,25 @@ constexpr int kProducerFailed = -1;
 int FillTemporary(int descriptor, const FileProducer& produce, mode_t mode, std::string& reason)
 {
     int failure = 0;
+    // The disk starts on what is written while the rest is still being made,
+    // so that the flush at the end waits for little more than the last part.
+    constexpr std::size_t kWritebackStep = std::size_t(8) << 20;
+    std::size_t written = 0;
+    std::size_t handedToDisk = 0;
     const FilePieceSink write = [&](std::span<const std::uint8_t> piece) {
-        if (WriteAll(descriptor, piece.data(), piece.size()))
-            return true;
-        failure = errno ? errno : EIO;
-        return false;
+        if (!WriteAll(descriptor, piece.data(), piece.size())) {
+            failure = errno ? errno : EIO;
+            return false;
+        }
+        written += piece.size();
+        if (written - handedToDisk >= kWritebackStep) {
+            // Only a hint: a file system that cannot take it still gets the
+            // fsync below.
+            (void)::sync_file_range(
+                descriptor, off_t(handedToDisk), off_t(written - handedToDisk), SYNC_FILE_RANGE_WRITE);
+            handedToDisk = written;
+        }
+        return true;
     };
     if (!produce(write, reason))
         return failure != 0 ? failure : kProducerFailed;

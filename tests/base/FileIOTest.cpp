@@ -177,12 +177,19 @@ TEST(FileIO, ProducedFileIsWholeOrNothing)
     EXPECT_EQ(Names(folder.Path()), std::set<std::string> { "existing.bmp" });
     EXPECT_EQ(ReadText(existing), "old");
 
+    // Pieces of a file large enough that the disk is started on its first
+    // part while the rest is written.
+    const std::string first(9 << 20, 'a');
+    const std::string second(5 << 20, 'b');
     std::string error;
     ASSERT_TRUE(WriteFileAtomicallyFrom(
-        existing, [](const FilePieceSink& write, std::string&) { return write(Bytes("ne")) && write(Bytes("w")); },
+        existing,
+        [&](const FilePieceSink& write, std::string&) {
+            return write(Bytes(first)) && write(Bytes(second)) && write(Bytes("end"));
+        },
         error))
         << error;
-    EXPECT_EQ(ReadText(existing), "new");
+    EXPECT_EQ(ReadText(existing), first + second + "end");
 }
 
 } // namespace
