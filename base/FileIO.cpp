@@ -139,13 +139,38 @@ int CreateNamedTemporary(const std::string& folder, std::string& temporary, int&
     return -1;
 }
 
-// Writes the pieces, sets the permissions and flushes; 0 or the system's error.
-int FillTemporary(int descriptor, std::initializer_list<std::span<const std::uint8_t>> pieces, mode_t mode)
+// What FillTemporary returns when the producer failed; its own text says why.
+constexpr int kProducerFailed = -1;
+
+// Writes what `produce` makes, sets the permissions and flushes; 0, the
+// system's error, or kProducerFailed with the producer's reason in `reason`.
+int FillTemporary(int descriptor, const FileProducer& produce, mode_t mode, std::string& reason)
 {
-    for (const auto& piece : pieces) {
-        if (!WriteAll(descriptor, piece.data(), piece.size()))
-            return errno ? errno : EIO;
-    }
+    int failure = 0;
+    // The disk starts on what is written while the rest is still being made,
+    // so that the flush at the end waits for little more than the last part.
+    constexpr std::size_t kWritebackStep = std::size_t(8) << 20;
+    std::size_t written = 0;
+    std::size_t handedToDisk = 0;
+    const FilePieceSink write = [&](std::span<const std::uint8_t> piece) {
+        if (!WriteAll(descriptor, piece.data(), piece.size())) {
+            failure = errno ? errno : EIO;
+            return false;
+        }
+        written += piece.size();
+        if (written - handedToDisk >= kWritebackStep) {
+            // Only a hint: a file system that cannot take it still gets the
+            // fsync below.
+            (void)::sync_file_range(
+                descriptor, off_t(handedToDisk), off_t(written - handedToDisk), SYNC_FILE_RANGE_WRITE);
+            handedToDisk = written;
+        }
+        return true;
+    };
+    if (!produce(write, reason))
+        return failure != 0 ? failure : kProducerFailed;
+    if (failure != 0)
+        return failure; // a producer that went on after a refused write
     if (::fchmod(descriptor, mode) != 0)
         return errno;
     return ::fsync(descriptor) == 0 ? 0 : errno;
@@ -289,6 +314,20 @@ bool CheckFileReplaceable(const std::string& path, std::string& error)
 bool WriteFileAtomically(
     const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces, std::string& error)
 {
+    return WriteFileAtomicallyFrom(
+        path,
+        [pieces](const FilePieceSink& write, std::string&) {
+            for (const auto& piece : pieces) {
+                if (!write(piece))
+                    return false;
+            }
+            return true;
+        },
+        error);
+}
+
+bool WriteFileAtomicallyFrom(const std::string& path, const FileProducer& produce, std::string& error)
+{
     if (!CheckFileReplaceable(path, error))
         return false;
     const std::size_t slash = path.rfind('/');
@@ -309,10 +348,11 @@ bool WriteFileAtomically(
     // The file is locked from before it has a name until it has the target's
     // name (see SweepAbandonedTemporaries).
     std::string temporary;
+    std::string reason;
     int failure = 0;
     int descriptor = OpenUnnamedTemporary(folder);
     if (descriptor >= 0) {
-        failure = FillTemporary(descriptor, pieces, mode);
+        failure = FillTemporary(descriptor, produce, mode, reason);
         if (failure == 0) {
             // A new file is linked in place at once; a file that is replaced
             // needs a name to rename from.
@@ -341,7 +381,7 @@ bool WriteFileAtomically(
             error = SystemError(failure);
             return false;
         }
-        failure = FillTemporary(descriptor, pieces, mode);
+        failure = FillTemporary(descriptor, produce, mode, reason);
     }
     if (failure == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
         failure = errno;
@@ -349,6 +389,6 @@ bool WriteFileAtomically(
         ::unlink(temporary.c_str());
     ::close(descriptor);
     if (failure != 0)
-        error = SystemError(failure);
+        error = failure == kProducerFailed ? reason : SystemError(failure);
     return failure == 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -42,6 +43,20 @@
 // `error` to the system's reason.
 [[nodiscard]] bool WriteFileAtomically(
     const std::string& path, std::initializer_list<std::span<const std::uint8_t>> pieces, std::string& error);
+
+// Passes the next piece of a file being written on to it; false when the
+// system refuses the write, whose reason the writer then reports.
+using FilePieceSink = std::function<bool(std::span<const std::uint8_t> piece)>;
+// Makes the contents of a file, in order, through `write`. Returns false to
+// stop: after a refused write, or with `error` set when the contents cannot
+// be had. It may be asked again for a fresh file, and must then make the same
+// contents again.
+using FileProducer = std::function<bool(const FilePieceSink& write, std::string& error)>;
+
+// WriteFileAtomically for contents made while they are written, so that a
+// large file need not be held in memory. When the producer fails, the target
+// stays as it was and its reason is the error.
+[[nodiscard]] bool WriteFileAtomicallyFrom(const std::string& path, const FileProducer& produce, std::string& error);
 
 // The names temporary files get while they are put in place: this prefix and
 // six letters or digits.

@@ -163,7 +163,7 @@ int LoadPicture(const std::string& path, std::unique_ptr<CCarrierPicture>& pictu
     // Empty template paths select the built-in pages.
     picture->SetReportTemplate({});
     picture->SetResultTemplate({});
-    if ((forSaving ? picture->Load(path) : picture->LoadForReading(path)) != kPictureOk)
+    if ((forSaving ? picture->LoadForHiding(path) : picture->LoadForReading(path)) != kPictureOk)
         return Fail(kExitBadPicture, path + ": " + picture->GetFailureReason());
     return kExitOk;
 }

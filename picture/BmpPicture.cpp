@@ -56,13 +56,17 @@ int CBmpPicture::LoadFromBytes(const std::vector<std::uint8_t>& file, const std:
     return FinishLoad(std::move(dib), path);
 }
 
-int CBmpPicture::LoadForReading(const std::string& path)
+int CBmpPicture::LoadForReading(const std::string& path) { return LoadInPieces(path, false); }
+
+int CBmpPicture::LoadForHiding(const std::string& path) { return LoadInPieces(path, true); }
+
+int CBmpPicture::LoadInPieces(const std::string& path, bool keepFile)
 {
     if (IsLoaded())
         return Fail(kPictureAlreadyLoaded, "A picture is already loaded");
     auto dib = std::make_unique<CDibImage>();
     bool prepared = true;
-    const BmpResult result = dib->LoadHeaders(path, [&](std::span<const std::uint8_t> pixels, std::size_t offset) {
+    const auto visit = [&](std::span<const std::uint8_t> pixels, std::size_t offset) {
         if (offset == 0)
             prepared = PrepareContainer(*dib);
         const std::size_t group = PixelBytesPerContainerByte(m_mode);
@@ -72,7 +76,8 @@ int CBmpPicture::LoadForReading(const std::string& path)
         const std::size_t first = offset / group;
         const std::size_t count = std::min(pixels.size() / group, m_capacity - first);
         ExtractContainer(m_mode, pixels.first(count * group), { m_container.data() + first, count });
-    });
+    };
+    const BmpResult result = keepFile ? dib->LoadHeadersKeepingFile(path, visit) : dib->LoadHeaders(path, visit);
     if (!result.IsOk() || !prepared) {
         // Nothing of a failed load stays.
         m_container.Reset();
@@ -143,14 +148,33 @@ int CBmpPicture::Save(const std::string& path)
         return Fail(kPictureAlreadyLoaded, "No picture is loaded");
     if (std::string refusal = WhyCannotHide(); !refusal.empty())
         return Fail(kPictureNotSupported, std::move(refusal));
-    if (!m_pDib->HasPixels())
+    if (!m_pDib->HasPixels() && !m_pDib->KeepsFile())
         return Fail(kPictureAlreadyLoaded, "The picture was loaded for reading only");
 
     WriteLog(IDS_LOG_SAVE_BMP_SECRET);
-    EmbedContainer(
-        m_mode, { m_pDib->GetPixelData(), m_pDib->GetPixelDataLength() }, { m_container.data(), m_capacity });
     std::string error;
-    if (!m_pDib->Save(path, error))
+    bool saved = false;
+    if (m_pDib->HasPixels()) {
+        EmbedContainer(
+            m_mode, { m_pDib->GetPixelData(), m_pDib->GetPixelDataLength() }, { m_container.data(), m_capacity });
+        saved = m_pDib->Save(path, error);
+    } else {
+        // The same embedding, piece by piece on the way from the loaded file
+        // to the new one. Pieces start on whole groups; the last one may end
+        // inside one, which carries nothing.
+        const std::size_t group = PixelBytesPerContainerByte(m_mode);
+        saved = m_pDib->SaveFromFile(
+            path,
+            [&](std::span<std::uint8_t> pixels, std::size_t offset) {
+                if (group == 0 || offset / group >= m_capacity)
+                    return;
+                const std::size_t first = offset / group;
+                const std::size_t count = std::min(pixels.size() / group, m_capacity - first);
+                EmbedContainer(m_mode, pixels.first(count * group), { m_container.data() + first, count });
+            },
+            error);
+    }
+    if (!saved)
         return Fail(kPictureWriteFailed, "The file cannot be written: " + error);
     m_strResultPage = BuildResultPage(m_strResultTemplate, path);
     m_strFailure.clear();

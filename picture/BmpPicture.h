@@ -22,6 +22,11 @@ public:
     // Reads the pixel bytes once, piece by piece, for the container, and
     // keeps only the headers: Save then refuses.
     int LoadForReading(const std::string& path) override;
+    // Reads the pixel bytes once, piece by piece, for the container like
+    // LoadForReading, and keeps the file open: Save copies the pixels from it
+    // again, placing the container on the way, and writes what it would have
+    // written after Load.
+    int LoadForHiding(const std::string& path) override;
     int Save(const std::string& path) override;
     bool IsLoaded() const override { return m_pDib != nullptr; }
 
@@ -51,6 +56,7 @@ protected:
 
 private:
     int Fail(int code, std::string reason);
+    int LoadInPieces(const std::string& path, bool keepFile);
     int FinishLoad(std::unique_ptr<CDibImage> dib, const std::string& path);
     bool PrepareContainer(const CDibImage& dib);
     void FinishContainer(std::unique_ptr<CDibImage> dib, const std::string& path);

@@ -31,6 +31,11 @@ public:
     // but a picture may skip keeping what only Save needs, and Save may then
     // refuse. By default the same as Load.
     virtual int LoadForReading(const std::string& path) { return Load(path); }
+    // Loads the picture for hiding a message and saving it: the same checks,
+    // data space, container and saved file as Load, but a picture may leave
+    // what it does not change in the file, which must then stay as it is
+    // until Save. By default the same as Load.
+    virtual int LoadForHiding(const std::string& path) { return Load(path); }
     // Writes the magic into container bytes 0-5.
     virtual void MarkSecret();
     virtual int Save(const std::string& path)

@@ -64,8 +64,25 @@ bool IsSupportedBitCount(unsigned bitCount)
 
 } // namespace
 
+CDibImage::~CDibImage() { CloseSource(); }
+
+void CDibImage::CloseSource()
+{
+    if (m_source >= 0)
+        ::close(m_source);
+    m_source = -1;
+}
+
+bool CDibImage::SourceChanged() const
+{
+    struct stat status { };
+    return ::fstat(m_source, &status) != 0 || std::uint64_t(status.st_size) != m_sourceLength
+        || status.st_mtim.tv_sec != m_sourceModifiedSeconds || status.st_mtim.tv_nsec != m_sourceModifiedNanoseconds;
+}
+
 BmpResult CDibImage::Refuse(BmpStatus status, std::uint32_t number, std::string detail)
 {
+    CloseSource();
     m_file.Reset();
     m_colorTableLength = 0;
     m_pixelOffset = 0;
@@ -76,6 +93,7 @@ BmpResult CDibImage::Refuse(BmpStatus status, std::uint32_t number, std::string 
 
 BmpResult CDibImage::Load(const std::string& path)
 {
+    CloseSource();
     // A file too long for the bitmap model is turned away before it is read.
     struct stat status { };
     if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)
@@ -91,6 +109,7 @@ BmpResult CDibImage::Load(const std::string& path)
 
 BmpResult CDibImage::LoadFromBytes(const std::vector<std::uint8_t>& file)
 {
+    CloseSource();
     CLargeBuffer copy;
     if (!copy.Allocate(file.size()))
         return Refuse(BmpStatus::CannotReadFile, 0, std::strerror(ENOMEM));
@@ -199,13 +218,27 @@ void CDibImage::TakeLayout(CLargeBuffer headers, const Layout& layout, std::size
 
 BmpResult CDibImage::LoadHeaders(const std::string& path, const PixelVisitor& visit)
 {
+    return ReadHeaders(path, visit, false);
+}
+
+BmpResult CDibImage::LoadHeadersKeepingFile(const std::string& path, const PixelVisitor& visit)
+{
+    return ReadHeaders(path, visit, true);
+}
+
+BmpResult CDibImage::ReadHeaders(const std::string& path, const PixelVisitor& visit, bool keepFile)
+{
     (void)Refuse(BmpStatus::Ok);
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         return Refuse(BmpStatus::CannotReadFile, 0, std::strerror(errno));
     struct Closer {
         int descriptor;
-        ~Closer() { ::close(descriptor); }
+        ~Closer()
+        {
+            if (descriptor >= 0)
+                ::close(descriptor);
+        }
     } closer { descriptor };
     struct stat status { };
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
@@ -261,6 +294,12 @@ BmpResult CDibImage::LoadHeaders(const std::string& path, const PixelVisitor& vi
             return result;
         visit({ piece.data(), length }, offset);
     }
+    if (keepFile) {
+        m_source = std::exchange(closer.descriptor, -1);
+        m_sourceLength = fileLength;
+        m_sourceModifiedSeconds = status.st_mtim.tv_sec;
+        m_sourceModifiedNanoseconds = status.st_mtim.tv_nsec;
+    }
     return {};
 }
 
@@ -275,6 +314,59 @@ bool CDibImage::Save(const std::string& path, std::string& error) const
         return false;
     }
     return WriteFileAtomically(path, { GetFileHeader(), { Block(), GetBlockLength() } }, error);
+}
+
+bool CDibImage::SaveFromFile(const std::string& path, const PixelEditor& edit, std::string& error) const
+{
+    if (!KeepsFile()) {
+        error = IsLoaded() ? "The file of this bitmap was not kept open" : "No bitmap is loaded";
+        return false;
+    }
+    // Pieces large enough that each system call moves a lot, small enough to
+    // stay in the processor's cache between the read, the edit and the write.
+    constexpr std::size_t kPieceLength = std::size_t(1) << 20;
+    static_assert(kPieceLength % 16 == 0, "pieces start on whole carrier groups");
+    CLargeBuffer piece;
+    if (!piece.Allocate(std::min(kPieceLength, m_pixelLength))) {
+        error = std::strerror(ENOMEM);
+        return false;
+    }
+    const char* const changed = "The picture changed on disk after it was loaded";
+    const std::uint64_t pixelStart = kFileHeaderLength + m_pixelOffset;
+    const FileProducer produce = [&](const FilePieceSink& write, std::string& reason) {
+        if (SourceChanged()) {
+            reason = changed;
+            return false;
+        }
+        if (!write(GetFileHeader()) || !write({ Block(), m_pixelOffset }))
+            return false;
+        for (std::size_t offset = 0; offset < m_pixelLength; offset += kPieceLength) {
+            const std::size_t length = std::min(kPieceLength, m_pixelLength - offset);
+            std::size_t filled = 0;
+            while (filled < length) {
+                const ssize_t got
+                    = ::pread(m_source, piece.data() + filled, length - filled, off_t(pixelStart + offset + filled));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0) {
+                    reason = got < 0 ? std::string("The picture cannot be read again: ") + std::strerror(errno)
+                                     : std::string(changed);
+                    return false;
+                }
+                filled += std::size_t(got);
+            }
+            edit({ piece.data(), length }, offset);
+            if (!write({ piece.data(), length }))
+                return false;
+        }
+        // A change made while the pieces were copied shows only now.
+        if (SourceChanged()) {
+            reason = changed;
+            return false;
+        }
+        return true;
+    };
+    return WriteFileAtomicallyFrom(path, produce, error);
 }
 
 std::span<const std::uint8_t> CDibImage::GetFileHeader() const

@@ -25,7 +25,7 @@ public:
     static constexpr std::size_t kInfoHeaderLength = 40;
 
     CDibImage() = default;
-    virtual ~CDibImage() = default;
+    virtual ~CDibImage();
     CDibImage(const CDibImage&) = delete;
     CDibImage& operator=(const CDibImage&) = delete;
 
@@ -42,10 +42,21 @@ public:
     // to hand out; the other getters answer as after Load.
     using PixelVisitor = std::function<void(std::span<const std::uint8_t> pixels, std::size_t offset)>;
     BmpResult LoadHeaders(const std::string& path, const PixelVisitor& visit);
+    // LoadHeaders that keeps the file open afterwards, so that SaveFromFile
+    // can copy the pixel bytes out of it again.
+    BmpResult LoadHeadersKeepingFile(const std::string& path, const PixelVisitor& visit);
 
     // Writes the file header and the block to `path` atomically. On failure
     // returns false and sets `error` to the system's reason.
     [[nodiscard]] bool Save(const std::string& path, std::string& error) const;
+    // Writes to `path` atomically what Save would write had `edit` changed
+    // the pixel data in place, without holding it: the headers, then the
+    // pixel bytes copied from the kept file in pieces, each passed through
+    // `edit` with its offset from the start of the pixel data. Pieces start
+    // on a multiple of 16 bytes. A file that changed since it was loaded
+    // fails the save. On failure returns false and sets `error`.
+    using PixelEditor = std::function<void(std::span<std::uint8_t> pixels, std::size_t offset)>;
+    [[nodiscard]] bool SaveFromFile(const std::string& path, const PixelEditor& edit, std::string& error) const;
 
     bool IsLoaded() const { return !m_file.empty(); }
 
@@ -68,9 +79,16 @@ public:
     const std::uint8_t* GetPixelData() const { return HasPixels() ? Block() + m_pixelOffset : nullptr; }
     std::size_t GetPixelDataLength() const { return IsLoaded() ? m_pixelLength : 0; }
     bool HasPixels() const { return IsLoaded() && m_file.size() == kFileHeaderLength + GetBlockLength(); }
+    // Whether the file stays open for SaveFromFile (LoadHeadersKeepingFile).
+    bool KeepsFile() const { return IsLoaded() && m_source >= 0; }
 
 private:
     BmpResult Refuse(BmpStatus status, std::uint32_t number = 0, std::string detail = {});
+    BmpResult ReadHeaders(const std::string& path, const PixelVisitor& visit, bool keepFile);
+    void CloseSource();
+    // Whether the kept file no longer has the length and modification time
+    // it had when it was loaded.
+    bool SourceChanged() const;
     struct Layout {
         std::uint32_t imageSize = 0; // biSizeImage, filled in when 0
         unsigned bitCount = 0;
@@ -95,4 +113,10 @@ private:
     std::size_t m_pixelOffset = 0;
     std::size_t m_pixelLength = 0;
     std::uint64_t m_colorCount = 0;
+    // The loaded file, open for SaveFromFile, or -1; with its length and
+    // modification time at the load.
+    int m_source = -1;
+    std::uint64_t m_sourceLength = 0;
+    std::int64_t m_sourceModifiedSeconds = 0;
+    long m_sourceModifiedNanoseconds = 0;
 };

@@ -153,4 +153,43 @@ TEST(FileIO, ReadFilePrefixStopsAtTheLimit)
     EXPECT_EQ(error, "Is a directory");
 }
 
+// Contents made while they are written: a producer that fails after some
+// pieces leaves a new target missing and an old one as it was, with nothing
+// else behind and the producer's reason; one that succeeds writes its pieces
+// in order.
+TEST(FileIO, ProducedFileIsWholeOrNothing)
+{
+    CTempFolder folder;
+    const auto fresh = folder / "fresh.bmp";
+    const auto existing = folder / "existing.bmp";
+    WriteText(existing, "old");
+    const FileProducer failing = [](const FilePieceSink& write, std::string& error) {
+        if (!write(Bytes("a first piece")))
+            return false;
+        error = "the rest is missing";
+        return false;
+    };
+    for (const auto& target : { fresh, existing }) {
+        std::string error;
+        EXPECT_FALSE(WriteFileAtomicallyFrom(target, failing, error));
+        EXPECT_EQ(error, "the rest is missing");
+    }
+    EXPECT_EQ(Names(folder.Path()), std::set<std::string> { "existing.bmp" });
+    EXPECT_EQ(ReadText(existing), "old");
+
+    // Pieces of a file large enough that the disk is started on its first
+    // part while the rest is written.
+    const std::string first(9 << 20, 'a');
+    const std::string second(5 << 20, 'b');
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomicallyFrom(
+        existing,
+        [&](const FilePieceSink& write, std::string&) {
+            return write(Bytes(first)) && write(Bytes(second)) && write(Bytes("end"));
+        },
+        error))
+        << error;
+    EXPECT_EQ(ReadText(existing), first + second + "end");
+}
+
 } // namespace

@@ -298,3 +298,71 @@ TEST(BmpPicture, ReadingOnlyFindsWhatALoadFinds)
         EXPECT_FALSE(std::ifstream(folder / "refused.bmp").good());
     }
 }
+
+// Hiding straight from the file (the pixels copied in pieces from the loaded
+// file) writes the very bytes that a full load and save write, for every
+// depth and layout, across the pieces' boundaries, and with or without a
+// message written into the container first.
+TEST(BmpPicture, HidingFromTheFileWritesWhatASaveWrites)
+{
+    const struct {
+        const char* name;
+        BmpShape shape;
+        bool writeMessage;
+    } cases[] = {
+        { "1-bit", { .bitCount = 1, .seed = 11 }, true },
+        { "4-bit", { .bitCount = 4, .seed = 12 }, true },
+        { "8-bit", { .bitCount = 8, .seed = 13 }, true },
+        { "16-bit", { .bitCount = 16, .seed = 14 }, true },
+        { "16-bit with bit fields", { .bitCount = 16, .compression = 3, .seed = 15 }, true },
+        { "24-bit", { .bitCount = 24, .seed = 16 }, true },
+        { "32-bit", { .bitCount = 32, .seed = 17 }, true },
+        { "24-bit top-down", { .width = 90, .height = -70, .bitCount = 24, .seed = 18 }, true },
+        { "8-bit with bytes after the rows", { .bitCount = 8, .pixelLength = 10000 + 37, .seed = 19 }, true },
+        { "4-bit with a cut last group", { .width = 340, .height = 7, .bitCount = 4, .seed = 20 }, true },
+        { "24-bit over two pieces", { .width = 700, .height = 700, .bitCount = 24, .seed = 21 }, true },
+        { "1-bit over three pieces", { .width = 4100, .height = 4100, .bitCount = 1, .seed = 22 }, true },
+        { "24-bit saved without a message", { .width = 700, .height = 700, .bitCount = 24, .seed = 23 }, false },
+    };
+    CTempFolder folder;
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        WriteBytes(folder / "in.bmp", MakeBmp(test.shape));
+        CBmpPicture loaded;
+        CBmpPicture streamed;
+        ASSERT_EQ(loaded.Load(folder / "in.bmp"), kPictureOk) << loaded.GetFailureReason();
+        ASSERT_EQ(streamed.LoadForHiding(folder / "in.bmp"), kPictureOk) << streamed.GetFailureReason();
+        ASSERT_EQ(streamed.GetDataSpace(), loaded.GetDataSpace());
+        EXPECT_EQ(streamed.GetReportPage(), loaded.GetReportPage());
+        if (test.writeMessage) {
+            const std::string message(loaded.GetDataSpace() - 1, 'h');
+            ASSERT_EQ(WriteContainer(loaded, "pass", message), ContainerStatus::Ok);
+            ASSERT_EQ(WriteContainer(streamed, "pass", message), ContainerStatus::Ok);
+        }
+        ASSERT_EQ(loaded.Save(folder / "loaded.bmp"), kPictureOk) << loaded.GetFailureReason();
+        ASSERT_EQ(streamed.Save(folder / "streamed.bmp"), kPictureOk) << streamed.GetFailureReason();
+        const std::vector<std::uint8_t> expected = ReadBytes(folder / "loaded.bmp");
+        ASSERT_EQ(ReadBytes(folder / "streamed.bmp"), expected);
+        EXPECT_NE(ReadBytes(folder / "in.bmp"), expected); // the fill-ins at least
+    }
+}
+
+// A picture loaded for hiding must stay as it was until it is saved: a file
+// that changed fails the save, which then writes nothing.
+TEST(BmpPicture, HidingFromAChangedFileWritesNothing)
+{
+    CTempFolder folder;
+    const std::vector<std::uint8_t> original = MakeBmp({ .bitCount = 24 });
+    WriteBytes(folder / "in.bmp", original);
+    CBmpPicture picture;
+    ASSERT_EQ(picture.LoadForHiding(folder / "in.bmp"), kPictureOk) << picture.GetFailureReason();
+    ASSERT_EQ(WriteContainer(picture, "pass", "lost"), ContainerStatus::Ok);
+    std::vector<std::uint8_t> longer = original;
+    longer.push_back(0);
+    WriteBytes(folder / "in.bmp", longer);
+
+    EXPECT_EQ(picture.Save(folder / "out.bmp"), kPictureWriteFailed);
+    EXPECT_EQ(
+        picture.GetFailureReason(), "The file cannot be written: The picture changed on disk after it was loaded");
+    EXPECT_FALSE(std::ifstream(folder / "out.bmp").good());
+}

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,62 @@ TEST(DibImage, UnreadableFileGivesSystemReason)
     EXPECT_EQ(result.status, BmpStatus::CannotReadFile);
     EXPECT_EQ(result.Kind(), BmpStatusKind::File);
     EXPECT_EQ(result.Reason(), "The file cannot be read: No such file or directory");
+}
+
+// A save from the kept file that fails half-way, here because the file is cut
+// short while its pieces are copied, leaves the target as it was and no other
+// file; one that comes through passes every piece through the editor, in
+// order, on whole carrier groups.
+TEST(DibImage, SaveFromFileIsWholeOrNothing)
+{
+    CTempFolder folder;
+    const auto source = folder / "in.bmp";
+    const auto target = folder / "out.bmp";
+    const std::vector<std::uint8_t> original = MakeBmp({ .width = 1000, .height = 1000, .bitCount = 24 });
+    for (const bool cutShort : { false, true }) {
+        SCOPED_TRACE(cutShort ? "cut short" : "whole");
+        WriteBytes(source, original);
+        WriteText(target, "old");
+        CDibImage image;
+        const BmpResult loaded = image.LoadHeadersKeepingFile(source, [](auto, std::size_t) {});
+        ASSERT_TRUE(loaded.IsOk()) << loaded.Reason();
+        ASSERT_TRUE(image.KeepsFile());
+        std::size_t expectedOffset = 0;
+        std::string error;
+        const bool saved = image.SaveFromFile(
+            target,
+            [&](std::span<std::uint8_t> pixels, std::size_t offset) {
+                EXPECT_EQ(offset, expectedOffset);
+                EXPECT_EQ(offset % 16, 0u);
+                expectedOffset += pixels.size();
+                for (std::uint8_t& byte : pixels)
+                    byte ^= 0xFF;
+                if (cutShort && offset == 0)
+                    std::filesystem::resize_file(source, original.size() / 2);
+            },
+            error);
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+            names.insert(entry.path().filename().string());
+        EXPECT_EQ(names, (std::set<std::string> { "in.bmp", "out.bmp" }));
+        if (cutShort) {
+            EXPECT_FALSE(saved);
+            EXPECT_EQ(error, "The picture changed on disk after it was loaded");
+            EXPECT_EQ(ReadText(target), "old");
+            continue;
+        }
+        ASSERT_TRUE(saved) << error;
+        EXPECT_EQ(expectedOffset, image.GetPixelDataLength());
+        const std::vector<std::uint8_t> written = ReadBytes(target);
+        ASSERT_EQ(written.size(), original.size());
+        const std::size_t pixelStart = 14 + image.GetPixelDataOffset();
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            const bool fillIn = i >= kSizeImageAt && i < kSizeImageAt + 4;
+            if (!fillIn) {
+                ASSERT_EQ(written[i], i < pixelStart ? original[i] : std::uint8_t(~original[i])) << "byte " << i;
+            }
+        }
+    }
 }
 
 } // namespace
