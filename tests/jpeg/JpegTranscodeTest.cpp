@@ -131,13 +131,7 @@ TEST_F(JpegTranscodeTest, CarrierDecodeRefusesWhatTheFullDecodeRefuses)
         std::mt19937 random(23);
         int accepted = 0;
         for (int trial = 0; trial < 400; ++trial) {
-            std::vector<std::uint8_t> file = original;
-            if (trial % 4 == 3) {
-                file.resize(random() % file.size());
-            } else {
-                for (int flips = 1 + int(random() % 4); flips > 0; --flips)
-                    file[random() % file.size()] ^= std::uint8_t(1u << (random() % 8));
-            }
+            const std::vector<std::uint8_t> file = DamagedCopy(original, trial, random);
             CJpegCodec full;
             CJpegCodec carriers;
             const JpegResult fullResult = full.DecodeMemory(file);

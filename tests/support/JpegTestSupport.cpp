@@ -354,3 +354,15 @@ std::vector<std::uint8_t> InsertSegmentAfterSoi(
     file.insert(file.begin() + 2, segment.begin(), segment.end());
     return file;
 }
+
+std::vector<std::uint8_t> DamagedCopy(const std::vector<std::uint8_t>& file, int trial, std::mt19937& random)
+{
+    std::vector<std::uint8_t> copy = file;
+    if (trial % 4 == 3) {
+        copy.resize(random() % copy.size());
+    } else {
+        for (int flips = 1 + int(random() % 4); flips > 0; --flips)
+            copy[random() % copy.size()] ^= std::uint8_t(1u << (random() % 8));
+    }
+    return copy;
+}

@@ -3,6 +3,7 @@
 #include "support/TestFiles.h"
 
 #include <cstdint>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -79,3 +80,8 @@ std::vector<std::uint8_t> MakeCmykJpeg(const RgbPicture& picture);
 // `file` with a marker segment (marker code, contents) put right after SOI.
 std::vector<std::uint8_t> InsertSegmentAfterSoi(
     std::vector<std::uint8_t> file, std::uint8_t marker, const std::vector<std::uint8_t>& contents);
+
+// A damaged copy of `file` for the hostile-input tables: every fourth trial
+// cuts the file short at a random length, the others flip one to four random
+// bits.
+std::vector<std::uint8_t> DamagedCopy(const std::vector<std::uint8_t>& file, int trial, std::mt19937& random);
